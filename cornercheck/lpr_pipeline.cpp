@@ -1,0 +1,1 @@
+#include "lpr_pipeline.h"

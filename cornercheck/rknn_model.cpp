@@ -1,0 +1,1 @@
+#include "rknn_model.h"

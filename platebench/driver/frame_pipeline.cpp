@@ -1,0 +1,1 @@
+#include "driver/frame_pipeline.h"

@@ -1,0 +1,1 @@
+#include "driver/group_vote.h"

@@ -1,0 +1,1 @@
+#include "driver/result_files.h"

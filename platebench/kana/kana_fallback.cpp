@@ -1,0 +1,1 @@
+#include "kana/kana_fallback.h"

@@ -1,0 +1,1 @@
+#include "locate/plate_det.h"

@@ -1,0 +1,1 @@
+#include "ocr/image_helpers.h"

@@ -1,0 +1,1 @@
+#include "ocr/ocr_variants.h"

@@ -1,0 +1,1 @@
+#include "ocr/text_detection.h"

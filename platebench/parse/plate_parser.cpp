@@ -1,0 +1,1 @@
+#include "parse/plate_parser.h"
