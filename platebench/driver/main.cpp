@@ -1,41 +1,99 @@
 #include "driver/args.h"
 #include "driver/case_list.h"
+#include "driver/frame_pipeline.h"
+#include "driver/group_vote.h"
 #include "driver/model_setup.h"
+#include "driver/result_files.h"
 #include "driver/text_util.h"
 
 #include <exception>
+#include <fstream>
 #include <iostream>
+#include <map>
+
+namespace {
+
+int run(int argc, char** argv) {
+    const Args args = parse_args(argc, argv);
+
+    for (const std::string* path : {&args.plate_corner_model, &args.ppocr_det_model, &args.ppocr_rec_model,
+                                    &args.dict_region, &args.ocr_dict, &args.input_list})
+        check_file(*path);
+
+    bool use_plate_det = false;
+    if (args.input_mode == "frame") use_plate_det = true;
+    else if (args.input_mode == "auto") use_plate_det = file_exists(args.plate_det_model);
+    if (use_plate_det) check_file(args.plate_det_model);
+
+    ensure_dir(args.output_dir);
+    ensure_dir(args.output_dir + "/cases");
+
+    const std::vector<std::string> region_words = read_trimmed_lines(args.dict_region);
+    std::vector<std::string> ocr_dict = read_trimmed_lines(args.ocr_dict);
+    const std::vector<CaseItem> cases = read_input_list(args.input_list);
+
+    std::cerr << "[INFO] input_mode=" << args.input_mode << "\n"
+              << "[INFO] use_plate_det=" << (use_plate_det ? "true" : "false") << "\n"
+              << "[INFO] cases=" << cases.size() << "\n"
+              << "[INFO] region_words=" << region_words.size() << "\n"
+              << "[INFO] ocr_chars_loaded=" << ocr_dict.size() << "\n";
+
+    PlateModels models;
+    load_models(args, use_plate_det, models);
+    reconcile_ocr_dict(models.text_rec, ocr_dict);
+
+    // Rows of completed frames must survive a later failure: the stream is
+    // closed, and so flushed, however this function is left.
+    std::ofstream frame_summary(args.output_dir + "/frame_summary.csv", std::ios::binary | std::ios::trunc);
+    frame_summary << frame_summary_header();
+
+    RunTotals totals;
+    std::vector<FrameResult> frames;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const CaseItem& item = cases[i];
+        const std::string case_dir = args.output_dir + "/cases/" + basename_no_ext(item.image_path);
+        ensure_dir(case_dir);
+        FrameOutcome outcome =
+            process_case(item, i, cases.size(), case_dir, args, use_plate_det, models, region_words, ocr_dict);
+        if (outcome.status == "correct") ++totals.frame_correct;
+        else ++totals.frame_check_or_failed;
+        frames.push_back(outcome.frame);
+        write_text_file(case_dir + "/result.txt", result_txt(outcome.frame, outcome.status));
+        write_text_file(case_dir + "/result.json", result_json(outcome.frame, outcome.status));
+        frame_summary << frame_summary_row(outcome.frame, outcome.status);
+    }
+    frame_summary.flush();
+
+    std::map<std::string, std::vector<FrameResult>> groups;
+    for (const auto& f : frames) groups[f.group_id].push_back(f);
+
+    std::ofstream group_summary(args.output_dir + "/summary.csv", std::ios::binary | std::ios::trunc);
+    group_summary << group_summary_header();
+    std::vector<GroupResult> group_results;
+    for (const auto& [group_id, group_frames] : groups) {
+        const GroupResult g = vote_group(group_frames);
+        const std::string status = plate_status(g.expected, g.plate.plate_text);
+        if (status == "correct") ++totals.group_correct;
+        else ++totals.group_check_or_failed;
+        group_results.push_back(g);
+        group_summary << group_summary_row(g, status);
+    }
+    group_summary.close();
+
+    totals.frame_total = static_cast<int32_t>(frames.size());
+    totals.group_total = static_cast<int32_t>(group_results.size());
+    write_text_file(args.output_dir + "/FINAL_RESULT.json",
+                    final_result_json(args.input_mode, use_plate_det, totals, args.output_dir));
+    std::cout << final_block(args.input_mode, use_plate_det, totals, args.output_dir);
+
+    return args.fail_on_error && totals.group_check_or_failed > 0 ? 2 : 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     try {
-        const Args args = parse_args(argc, argv);
-
-        for (const std::string* path : {&args.plate_corner_model, &args.ppocr_det_model, &args.ppocr_rec_model,
-                                        &args.dict_region, &args.ocr_dict, &args.input_list})
-            check_file(*path);
-
-        bool use_plate_det = false;
-        if (args.input_mode == "frame") use_plate_det = true;
-        else if (args.input_mode == "auto") use_plate_det = file_exists(args.plate_det_model);
-        if (use_plate_det) check_file(args.plate_det_model);
-
-        ensure_dir(args.output_dir);
-        ensure_dir(args.output_dir + "/cases");
-
-        const std::vector<std::string> region_words = read_trimmed_lines(args.dict_region);
-        std::vector<std::string> ocr_dict = read_trimmed_lines(args.ocr_dict);
-        const std::vector<CaseItem> cases = read_input_list(args.input_list);
-
-        std::cerr << "[INFO] input_mode=" << args.input_mode << "\n"
-                  << "[INFO] use_plate_det=" << (use_plate_det ? "true" : "false") << "\n"
-                  << "[INFO] cases=" << cases.size() << "\n"
-                  << "[INFO] region_words=" << region_words.size() << "\n"
-                  << "[INFO] ocr_chars_loaded=" << ocr_dict.size() << "\n";
-
-        PlateModels models;
-        load_models(args, use_plate_det, models);
-        reconcile_ocr_dict(models.text_rec, ocr_dict);
-        return 0;
+        return run(argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "[ERROR] " << e.what() << "\n";
         return 1;

@@ -1,1 +1,18 @@
+// The per-frame records: result.txt, result.json and the frame summary row.
 #pragma once
+
+#include "driver/platebench.h"
+
+#include <string>
+#include <vector>
+
+// Each candidate as source + ":" + text, in OCR order.
+std::vector<std::string> candidate_strings(const std::vector<OcrText>& texts);
+
+std::string result_txt(const FrameResult& frame, const std::string& status);
+std::string result_json(const FrameResult& frame, const std::string& status);
+std::string frame_summary_header();
+std::string frame_summary_row(const FrameResult& frame, const std::string& status);
+
+// Truncates and writes; a file that cannot be created is silently skipped.
+void write_text_file(const std::string& path, const std::string& content);
