@@ -31,3 +31,36 @@ g = helper.make_graph([helper.make_node("Gemm", ["vec", "w", "b"], ["y"], transB
 m = helper.make_model(g, opset_imports=[helper.make_opsetid("", 11)])
 m.ir_version = 6
 onnx.save(m, p("flat_input.onnx"))
+
+# End-to-end runs: a 16-entry dictionary (see platebench_run_test.cpp) and
+# recognisers whose greedy reading is fixed.
+DICT = list("0123456789") + ["-", "・", "品", "川", "あ", "さ"]
+CLASSES = len(DICT) + 1
+
+
+def reading_logits(text, steps=16, extra=None):
+    logits = np.zeros((steps, CLASSES), np.float32)
+    classes, prev = [], None
+    for ch in text:
+        if ch == prev:
+            classes.append(0)
+        classes.append(DICT.index(ch) + 1)
+        prev = ch
+    assert len(classes) <= steps
+    for t in range(steps):
+        c = classes[t] if t < len(classes) else 0
+        logits[t, c] = 10.0
+        if extra and c != 0:
+            for ch, v in extra.items():
+                logits[t, DICT.index(ch) + 1] = v
+    return logits
+
+
+fx.constant_model(p("run_det.onnx"), (1, 3, 96, 128), [("rows", (1, 1, 6), [0, 0.9, 0.25, 0.2, 0.75, 0.8])])
+fx.constant_model(p("run_corner.onnx"), (1, 3, 128, 256), [("corners", (1, 8), [0, 0, 1, 0, 1, 1, 0, 1])])
+fx.constant_model(p("run_textdet.onnx"), (1, 3, 640, 640), [("map", (1, 1, 40, 40), np.zeros(1600))])
+fx.constant_model(p("run_rec_kana.onnx"), (1, 3, 48, 320),
+                  [("logits", (1, 16, CLASSES), reading_logits("品川300あ12-34"))])
+# No kana in the ordinary reading; さ beats the blank once only kana compete.
+fx.constant_model(p("run_rec_nokana.onnx"), (1, 3, 48, 320),
+                  [("logits", (1, 16, CLASSES), reading_logits("品川300・12-34", extra={"さ": 5.0}))])
