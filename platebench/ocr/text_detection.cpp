@@ -54,7 +54,9 @@ int det_map_side(int n) {
     return static_cast<int64_t>(side) * side == n ? side : 0;
 }
 
-cv::Mat det_mask_from_map(const std::vector<float>& values, int side, float thresh) {
+cv::Mat det_mask_from_map(const std::vector<float>& values, float thresh) {
+    const int side = det_map_side(static_cast<int>(values.size()));
+    if (side == 0) return cv::Mat();
     const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
     const bool raw_scores = *lowest < -0.01f || *highest > 1.01f;
 
@@ -127,13 +129,12 @@ std::vector<TextBox> run_ppocr_det_boxes(RknnModel& model, const cv::Mat& image,
     const std::vector<float>& values = outputs[0];
 
     const int n = static_cast<int>(values.size());
-    const int side = det_map_side(n);
-    if (side == 0) {
+    if (det_map_side(n) == 0) {
         std::cerr << "[WARN] unexpected ppocr det output elems=" << n << ", skip DB boxes.\n";
         return {};
     }
 
-    const cv::Mat mask = det_mask_from_map(values, side, thresh);
+    const cv::Mat mask = det_mask_from_map(values, thresh);
     cv::Mat mask_debug;
     cv::resize(mask, mask_debug, image.size(), 0, 0, cv::INTER_LINEAR);
     cv::imwrite(debug_prefix + "_det_mask.jpg", mask_debug);

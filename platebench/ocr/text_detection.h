@@ -20,9 +20,10 @@ std::vector<TextBox> run_ppocr_det_boxes(RknnModel& model, const cv::Mat& image,
 // Side of the square map held by n values; 0 when n is not a square.
 int det_map_side(int n);
 
-// side x side CV_8U mask, 0 or 255: raw scores are squashed first (decided once for the whole map),
-// thresholded strictly above thresh, then closed with a 5x3 rectangle.
-cv::Mat det_mask_from_map(const std::vector<float>& values, int side, float thresh);
+// The square map as a side x side CV_8U mask, 0 or 255 (empty when the count is not a square): raw scores
+// are squashed first (decided once for the whole map), thresholded strictly above thresh, then closed
+// with a 5x3 rectangle.
+cv::Mat det_mask_from_map(const std::vector<float>& values, float thresh);
 
 // Outer contours of the mask as boxes in pixels of an image_w x image_h picture, grown by a fixed margin,
 // clipped, in reading order and at most 16 (the largest).

@@ -20,9 +20,8 @@ std::vector<float> block_map(int side, const std::vector<cv::Rect>& blocks, floa
 }
 
 std::vector<cv::Rect> boxes_of(const std::vector<float>& values, int image_w, int image_h, float thresh = 0.3f) {
-    const int side = det_map_side(static_cast<int>(values.size()));
     std::vector<cv::Rect> rects;
-    for (const TextBox& b : det_boxes_from_mask(det_mask_from_map(values, side, thresh), image_w, image_h)) {
+    for (const TextBox& b : det_boxes_from_mask(det_mask_from_map(values, thresh), image_w, image_h)) {
         EXPECT_EQ(b.score, 1.0f);
         rects.push_back(b.rect);
     }
@@ -59,6 +58,8 @@ TEST(TextDetection, MapSideOnlyForSquareCounts) {
         int n, side;
     } cases[] = {{409600, 640}, {25600, 160}, {409599, 0}, {1, 1}, {2, 0}, {409601, 0}, {0, 0}};
     for (const auto& c : cases) EXPECT_EQ(det_map_side(c.n), c.side) << c.n;
+    EXPECT_TRUE(det_mask_from_map(std::vector<float>(409599, 1.0f), 0.3f).empty());
+    EXPECT_EQ(det_mask_from_map(std::vector<float>(25600, 1.0f), 0.3f).size(), cv::Size(160, 160));
 }
 
 TEST(TextDetection, ThresholdIsStrictAndSquashingIsDecidedPerMap) {
@@ -75,14 +76,14 @@ TEST(TextDetection, ThresholdIsStrictAndSquashingIsDecidedPerMap) {
     for (const auto& c : cases) {
         std::vector<float> values(64, c.rest);
         values[0] = c.corner;
-        const cv::Mat mask = det_mask_from_map(values, 8, 0.3f);
+        const cv::Mat mask = det_mask_from_map(values, 0.3f);
         ASSERT_EQ(mask.type(), CV_8U);
         ASSERT_EQ(mask.size(), cv::Size(8, 8));
         EXPECT_EQ(mask.at<uchar>(4, 4), c.centre) << c.corner << " " << c.rest;
     }
     // A value just above the threshold over a block survives; one exactly at it does not.
-    EXPECT_EQ(cv::countNonZero(det_mask_from_map(block_map(16, {{4, 4, 6, 5}}, 0.31f), 16, 0.3f)), 30);
-    EXPECT_EQ(cv::countNonZero(det_mask_from_map(block_map(16, {{4, 4, 6, 5}}, 0.3f), 16, 0.3f)), 0);
+    EXPECT_EQ(cv::countNonZero(det_mask_from_map(block_map(16, {{4, 4, 6, 5}}, 0.31f), 0.3f)), 30);
+    EXPECT_EQ(cv::countNonZero(det_mask_from_map(block_map(16, {{4, 4, 6, 5}}, 0.3f), 0.3f)), 0);
 }
 
 TEST(TextDetection, ClosingBridgesNarrowGapsOnly) {
