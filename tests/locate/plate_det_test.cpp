@@ -2,21 +2,30 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <unistd.h>
 
 #include <filesystem>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
 
-std::string fresh_dir(const std::string& name) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("locate_test_" + name);
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
+// A directory of this process's own, removed again when the test ends.
+struct TempDir {
+    std::string path;
+    explicit TempDir(const std::string& name)
+        : path((std::filesystem::temp_directory_path() / ("locate_test_" + name + "_" + std::to_string(::getpid()))).string()) {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
 
 void load_quietly(RknnModel& model, const std::string& name) {
     testing::internal::CaptureStderr();
@@ -83,7 +92,8 @@ TEST(ParseDetectionRows, NanScoresStillSortWithinBounds) {
 }
 
 TEST(RunPlateDet, NullModelGivesTheWholeSceneAndNoFile) {
-    const std::string dir = fresh_dir("null");
+    const TempDir temp("null");
+    const std::string& dir = temp.path;
     const std::vector<PlateDetection> got = run_plate_det(nullptr, cv::Mat(100, 200, CV_8UC3), 0.5f, dir);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].box, cv::Rect(0, 0, 200, 100));
@@ -94,7 +104,8 @@ TEST(RunPlateDet, NullModelGivesTheWholeSceneAndNoFile) {
 TEST(RunPlateDet, RowsOfAllTensorsSortedByScore) {
     RknnModel model;
     load_quietly(model, "det_rows.onnx");
-    const std::string dir = fresh_dir("rows");
+    const TempDir temp("rows");
+    const std::string& dir = temp.path;
     const cv::Mat scene(100, 200, CV_8UC3, cv::Scalar(0, 0, 0));
     testing::internal::CaptureStderr();
     const std::vector<PlateDetection> got = run_plate_det(&model, scene, 0.5f, dir);
@@ -116,7 +127,8 @@ TEST(RunPlateDet, RowsOfAllTensorsSortedByScore) {
 TEST(RunPlateDet, NothingFoundWarnsAndFallsBackToTheScene) {
     RknnModel model;
     load_quietly(model, "det_malformed.onnx");
-    const std::string dir = fresh_dir("malformed");
+    const TempDir temp("malformed");
+    const std::string& dir = temp.path;
     const cv::Mat scene(100, 200, CV_8UC3, cv::Scalar(0, 0, 0));
     testing::internal::CaptureStderr();
     const std::vector<PlateDetection> got = run_plate_det(&model, scene, 0.5f, dir);
@@ -130,7 +142,8 @@ TEST(RunPlateDet, NothingFoundWarnsAndFallsBackToTheScene) {
 
 TEST(RunPlateDet, ModelErrorsPassThroughWithoutAFile) {
     RknnModel unloaded;
-    const std::string dir = fresh_dir("unloaded");
+    const TempDir temp("unloaded");
+    const std::string& dir = temp.path;
     // An unloaded model has no input description to size the picture from.
     EXPECT_THROW(run_plate_det(&unloaded, cv::Mat(100, 200, CV_8UC3), 0.5f, dir), std::out_of_range);
     EXPECT_TRUE(std::filesystem::is_empty(dir));

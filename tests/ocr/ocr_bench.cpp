@@ -4,6 +4,7 @@
 #include "ocr/text_recognition.h"
 
 #include <opencv2/core.hpp>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,7 +34,7 @@ void bench(const std::string& det_name, int repeats) {
     const std::vector<std::string> dict = {"A", "1", " "};
     cv::Mat plate(96, 320, CV_8UC3);
     cv::randu(plate, 0, 256);
-    const std::string dir = (std::filesystem::temp_directory_path() / "ocr_bench").string();
+    const std::string dir = (std::filesystem::temp_directory_path() / ("ocr_bench_" + std::to_string(::getpid()))).string();
 
     // Every call writes into a fresh directory, as each case does; clearing it is not timed.
     auto fresh_dir = [&dir] {
@@ -60,6 +61,7 @@ void bench(const std::string& det_name, int repeats) {
         for (size_t r = 0; r < readings; ++r) rec.infer_uint8_nhwc(rec_input);
     }
     const double runs_wall = runs.wall_ms() / repeats, runs_cpu = runs.cpu_ms() / repeats;
+    std::filesystem::remove_all(dir);
     std::cout << det_name << ": " << readings << " readings; per call " << call_wall << " ms wall, " << call_cpu
               << " ms CPU; its model runs alone " << runs_wall << " ms wall, " << runs_cpu << " ms CPU ("
               << 100.0 * runs_cpu / call_cpu << "% of the call's CPU)\n";

@@ -2,21 +2,30 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
 
-std::string fresh_dir(const std::string& name) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("ocr_test_" + name);
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
+// A directory of this process's own, removed again when the test ends.
+struct TempDir {
+    std::string path;
+    explicit TempDir(const std::string& name)
+        : path((std::filesystem::temp_directory_path() / ("ocr_test_" + name + "_" + std::to_string(::getpid()))).string()) {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
 
 void load_quietly(RknnModel& model, const std::string& name) {
     testing::internal::CaptureStderr();
@@ -78,7 +87,8 @@ TEST(AddTextIfValid, TrimsEndsAndDropsEmptyTexts) {
 TEST(ReadDetectedBoxes, BoxesOutsideThePictureTakeNoNumber) {
     RknnModel rec;
     load_quietly(rec, "rec_3d.onnx");
-    const std::string dir = fresh_dir("read_boxes");
+    const TempDir temp("read_boxes");
+    const std::string& dir = temp.path;
     const std::vector<TextBox> boxes = {
         {cv::Rect(400, 0, 20, 20), 1.0f}, // entirely right of the picture
         {cv::Rect(-10, -10, 30, 40), 1.0f},
@@ -98,7 +108,8 @@ TEST(WholePlateOcr, NoBoxesGiveTheTwentyFixedReadingsInOrder) {
     RknnModel det, rec;
     load_quietly(det, "det_none.onnx");
     load_quietly(rec, "rec_3d.onnx");
-    const std::string dir = fresh_dir("no_boxes");
+    const TempDir temp("no_boxes");
+    const std::string& dir = temp.path;
     const std::vector<OcrText> texts = run_whole_plate_ocr_variants(det, rec, test_plate(), dict, dir);
 
     std::vector<std::string> want_sources, want_files;
@@ -119,7 +130,8 @@ TEST(WholePlateOcr, SixteenBoxesPerVariantMakeAHundredReadings) {
     RknnModel det, rec;
     load_quietly(det, "det_sixteen.onnx");
     load_quietly(rec, "rec_3d.onnx");
-    const std::string dir = fresh_dir("sixteen_boxes");
+    const TempDir temp("sixteen_boxes");
+    const std::string& dir = temp.path;
     const std::vector<OcrText> texts = run_whole_plate_ocr_variants(det, rec, test_plate(), dict, dir);
 
     std::vector<std::string> want_sources;
@@ -148,14 +160,16 @@ TEST(WholePlateOcr, TextsOfOnlySpacesLeaveNoCandidates) {
     RknnModel det, rec;
     load_quietly(det, "det_sixteen.onnx");
     load_quietly(rec, "rec_spaces.onnx");
-    const std::string dir = fresh_dir("spaces");
+    const TempDir temp("spaces");
+    const std::string& dir = temp.path;
     EXPECT_TRUE(run_whole_plate_ocr_variants(det, rec, test_plate(), dict, dir).empty());
 }
 
 TEST(WholePlateOcr, RecognitionErrorsPassThrough) {
     RknnModel det, rec;
     load_quietly(det, "det_none.onnx");
-    const std::string dir = fresh_dir("no_rec");
+    const TempDir temp("no_rec");
+    const std::string& dir = temp.path;
     try {
         run_whole_plate_ocr_variants(det, rec, test_plate(), dict, dir);
         FAIL();

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -30,12 +32,19 @@ std::vector<cv::Rect> boxes_of(const std::vector<float>& values, int image_w, in
 
 TextBox box_at(int x, int y, int w, int h) { return TextBox{cv::Rect(x, y, w, h), 1.0f}; }
 
-std::string fresh_dir(const std::string& name) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("ocr_test_" + name);
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
+// A directory of this process's own, removed again when the test ends.
+struct TempDir {
+    std::string path;
+    explicit TempDir(const std::string& name)
+        : path((std::filesystem::temp_directory_path() / ("ocr_test_" + name + "_" + std::to_string(::getpid()))).string()) {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
 
 std::string fixture(const std::string& name) { return std::string(FIXTURE_DIR) + "/" + name; }
 
@@ -155,7 +164,8 @@ TEST(TextDetection, CapKeepsTheSixteenLargestInReadingOrder) {
 TEST(RunPpocrDet, RawScoresThroughTheModelAndDebugPictures) {
     RknnModel model;
     load_quietly(model, "det_raw.onnx");
-    const std::string dir = fresh_dir("det_raw");
+    const TempDir temp("det_raw");
+    const std::string& dir = temp.path;
     const cv::Mat plate(96, 320, CV_8UC3, cv::Scalar(200, 200, 200));
     const std::vector<TextBox> boxes = run_ppocr_det_boxes(model, plate, dir + "/p", 0.3f);
     ASSERT_EQ(boxes.size(), 1u);
@@ -167,7 +177,8 @@ TEST(RunPpocrDet, RawScoresThroughTheModelAndDebugPictures) {
 TEST(RunPpocrDet, EmptyMapStillWritesBothPictures) {
     RknnModel model;
     load_quietly(model, "det_none.onnx");
-    const std::string dir = fresh_dir("det_none");
+    const TempDir temp("det_none");
+    const std::string& dir = temp.path;
     EXPECT_TRUE(run_ppocr_det_boxes(model, cv::Mat(96, 320, CV_8UC3, cv::Scalar(0, 0, 0)), dir + "/p", 0.3f).empty());
     EXPECT_TRUE(std::filesystem::exists(dir + "/p_det_mask.jpg"));
     EXPECT_TRUE(std::filesystem::exists(dir + "/p_det_boxes.jpg"));
@@ -176,7 +187,8 @@ TEST(RunPpocrDet, EmptyMapStillWritesBothPictures) {
 TEST(RunPpocrDet, NonSquareOutputWarnsAndWritesNothing) {
     RknnModel model;
     load_quietly(model, "det_not_square.onnx");
-    const std::string dir = fresh_dir("det_not_square");
+    const TempDir temp("det_not_square");
+    const std::string& dir = temp.path;
     testing::internal::CaptureStderr();
     EXPECT_TRUE(run_ppocr_det_boxes(model, cv::Mat(96, 320, CV_8UC3, cv::Scalar(0, 0, 0)), dir + "/p", 0.3f).empty());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "[WARN] unexpected ppocr det output elems=11, skip DB boxes.\n");
