@@ -74,5 +74,6 @@ int main(int argc, char** argv) {
     cv::setNumThreads(1);
     bench("det_none.onnx", repeats);
     bench("det_sixteen.onnx", repeats);
+    bench("det_raw.onnx", repeats); // a full 640 x 640 map of raw scores
     return 0;
 }
