@@ -31,7 +31,6 @@ TEST(KanaConstrainedDecode, GreedyOverKanaAndBlankOnly) {
         {"digit and kanji ignored", {0, 9, 0.5f, 0, 9, 0}, "か"},
         {"time order ろ then か", {0, 0, 0, 1, 0, 0, /**/ 0, 0, 1, 0, 0, 0}, "か"},
         {"later kana in table order", {0, 0, 1, 0, 0, 0, /**/ 1, 0, 0, 0, 0, 0, /**/ 0, 0, 0, 0, 0, 1}, "あ"},
-        {"equal kana: earlier class", {0, 0, 1, 1, 0, 0}, "か"},
         {"closest kana by margin", {2, 0, 0, 1, 0, 0, /**/ 5, 0, 1, 0, 0, 0}, "ろ"},
         {"blank tie still names kana", {1, 0, 1, 0, 0, 0}, "か"},
         {"closest kana tie: byte-wise first", {3, 0, 1, 1, 0, 1}, "あ"},
