@@ -1,4 +1,5 @@
 // RknnModel against a scripted stand-in of the runtime's C API.
+#include "driver/model_setup.h"
 #include "npu/rknn_model.h"
 
 #include <gtest/gtest.h>
@@ -214,4 +215,42 @@ TEST_F(RknnModelFake, ReloadAndDestructionReleaseTheContext) {
         load_quietly(m);
     }
     EXPECT_EQ(fake.destroyed, 3) << "a failed init leaves nothing to destroy";
+}
+
+TEST_F(RknnModelFake, DictionaryCheckReadsTheLastDimension) {
+    const std::string info = "[INFO] rec_classes=4 ocr_chars_after_shape_check=3 expected_chars=3\n";
+    const struct {
+        std::vector<uint32_t> dims;
+        size_t dict_size;
+        std::string err;
+        size_t dict_after;
+    } cases[] = {
+        {{}, 3, "", 3},
+        {{1, 40, 0}, 3, "", 3},
+        {{1, 40, 4}, 3, info, 3},
+        {{40, 4}, 2, "[WARN] OCR dict was missing one char; appended half-width space in memory.\n" + info, 3},
+        {{1, 1, 40, 4}, 1,
+         "[INFO] rec_classes=4 ocr_chars_after_shape_check=1 expected_chars=3\n"
+         "[WARN] OCR dict size still does not match rec output classes. CTC decode may be wrong.\n",
+         1},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        fake.outputs = {make_attr(c.dims, 0)};
+        RknnModel m;
+        load_quietly(m);
+        std::vector<std::string> dict(c.dict_size, "x");
+        testing::internal::CaptureStderr();
+        reconcile_ocr_dict(m, dict);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        ASSERT_EQ(dict.size(), c.dict_after);
+        if (c.dict_after > c.dict_size) {
+            EXPECT_EQ(dict.back(), " ");
+        }
+    }
+    fake.outputs = {};
+    RknnModel none;
+    load_quietly(none);
+    std::vector<std::string> dict;
+    EXPECT_THROW(reconcile_ocr_dict(none, dict), std::out_of_range);
 }
