@@ -1,5 +1,7 @@
 #include "locate/plate_det.h"
 
+#include "driver/bounded_sort.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -11,29 +13,8 @@ namespace {
 
 constexpr int default_input_side = 640;
 
-// Top-down merge sort: stays in bounds and ends even when NaN scores make the comparison inconsistent.
-void merge_sort(std::vector<PlateDetection>& items, size_t begin, size_t end, std::vector<PlateDetection>& scratch) {
-    if (end - begin < 2) return;
-    const size_t mid = begin + (end - begin) / 2;
-    merge_sort(items, begin, mid, scratch);
-    merge_sort(items, mid, end, scratch);
-    scratch.clear();
-    size_t left = begin, right = mid;
-    while (left < mid && right < end) {
-        if (items[right].score > items[left].score)
-            scratch.push_back(items[right++]);
-        else
-            scratch.push_back(items[left++]);
-    }
-    while (left < mid) scratch.push_back(items[left++]);
-    while (right < end) scratch.push_back(items[right++]);
-    std::copy(scratch.begin(), scratch.end(), items.begin() + static_cast<std::ptrdiff_t>(begin));
-}
-
 void sort_by_score(std::vector<PlateDetection>& detections) {
-    std::vector<PlateDetection> scratch;
-    scratch.reserve(detections.size());
-    merge_sort(detections, 0, detections.size(), scratch);
+    bounded_sort(detections, [](const PlateDetection& a, const PlateDetection& b) { return a.score > b.score; });
 }
 
 // Clamped in float before the conversion so that NaN or huge values cannot overflow the int;

@@ -1,5 +1,7 @@
 #include "ocr/text_detection.h"
 
+#include "driver/bounded_sort.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -14,34 +16,6 @@ namespace {
 constexpr int det_input_side = 640;
 constexpr size_t max_text_boxes = 16;
 constexpr double min_contour_area = 20.0;
-
-// Top-down merge sort: every access stays inside the range and it ends for any comparison,
-// which std::sort and std::stable_sort do not promise for a non-transitive one.
-template <typename T, typename Before>
-void merge_sort(std::vector<T>& items, size_t begin, size_t end, std::vector<T>& scratch, Before before) {
-    if (end - begin < 2) return;
-    const size_t mid = begin + (end - begin) / 2;
-    merge_sort(items, begin, mid, scratch, before);
-    merge_sort(items, mid, end, scratch, before);
-    scratch.clear();
-    size_t left = begin, right = mid;
-    while (left < mid && right < end) {
-        if (before(items[right], items[left]))
-            scratch.push_back(items[right++]);
-        else
-            scratch.push_back(items[left++]);
-    }
-    while (left < mid) scratch.push_back(items[left++]);
-    while (right < end) scratch.push_back(items[right++]);
-    std::copy(scratch.begin(), scratch.end(), items.begin() + static_cast<std::ptrdiff_t>(begin));
-}
-
-template <typename T, typename Before>
-void bounded_sort(std::vector<T>& items, Before before) {
-    std::vector<T> scratch;
-    scratch.reserve(items.size());
-    merge_sort(items, 0, items.size(), scratch, before);
-}
 
 int box_area(const TextBox& b) { return b.rect.width * b.rect.height; }
 
