@@ -25,6 +25,7 @@ bool RKNNModel::Load(const std::string& path) {
     const int ret = rknn_init(&ctx, blob.data(), static_cast<uint32_t>(blob.size()), 0, nullptr);
     if (ret != 0) {
         std::cerr << "rknn_init failed: " << ret << "\n";
+        ctx = 0; // nothing to destroy
         return false;
     }
 
