@@ -477,7 +477,7 @@ def render_plate(spec, rng, width=640):
     dirt_amount = rng.uniform(0.0, 0.22)
     blot = np.clip(_smooth_noise(rng, H, W, 10), 0, 1) * dirt_amount
     blot += np.clip(yy / H - 0.7, 0, 1) * rng.uniform(0, 0.35) * dirt_amount * 3
-    specks = (rng.random((H, W)) < rng.uniform(0, 0.004)).astype(np.float32)
+    specks = (rng.random((H, W), dtype=np.float32) < rng.uniform(0, 0.0015)).astype(np.float32)
     specks = cv2.GaussianBlur(specks, (0, 0), 0.8) * 3.0
     dirt_col = np.array([60, 70, 80], np.float32)
     a = np.clip(blot + specks * 0.5, 0, 0.6)[..., None]
@@ -548,36 +548,92 @@ def _background(rng, w, h):
     return img
 
 
+def _rounded_poly(x0, y0, x1, y1, r, n=6):
+    r = max(1.0, min(r, (x1 - x0) / 2.0, (y1 - y0) / 2.0))
+    pts = []
+    for cx, cy, a0 in ((x1 - r, y0 + r, 270), (x1 - r, y1 - r, 0), (x0 + r, y1 - r, 90), (x0 + r, y0 + r, 180)):
+        for a in np.linspace(a0, a0 + 90, n):
+            pts.append((cx + r * np.cos(np.radians(a)), cy + r * np.sin(np.radians(a))))
+    return np.round(np.array(pts) * 16).astype(np.int32)
+
+
+def _fill(img, poly, colour):
+    cv2.fillPoly(img, [poly], colour, cv2.LINE_AA, 4)
+
+
 def _draw_car(rng, img, plate_quad):
-    """A car front or rear around the plate: body, bumper, grille or window, lamps."""
+    """The front or back of a car around the plate: ground, tyres, body with shading, glass, lamps, bumper."""
     h, w = img.shape[:2]
     cx, cy = plate_quad.mean(axis=0)
-    pw = np.linalg.norm(plate_quad[1] - plate_quad[0])
-    body_w = pw * rng.uniform(3.5, 6.0)
-    col = np.array(CAR_COLOURS[int(rng.integers(0, len(CAR_COLOURS)))], np.float32) + rng.normal(0, 10, 3)
-    x0, x1 = int(cx - body_w / 2), int(cx + body_w / 2)
-    top = int(cy - pw * rng.uniform(1.2, 2.2))
-    cv2.rectangle(img, (x0, top), (x1, h + 10), np.clip(col, 0, 255).tolist(), -1)
-    # window or grille above the plate
-    if rng.random() < 0.5:
-        gy0, gy1 = int(top - pw * rng.uniform(0.3, 1.2)), top
-        cv2.rectangle(img, (int(x0 + pw * 0.4), gy0), (int(x1 - pw * 0.4), gy1),
-                      np.clip(rng.uniform(20, 80, 3), 0, 255).tolist(), -1)
-    gy = int(cy - pw * rng.uniform(0.7, 1.1))
-    grille = np.clip(col * rng.uniform(0.2, 0.6), 0, 255).tolist()
-    cv2.rectangle(img, (int(cx - pw * 1.2), gy), (int(cx + pw * 1.2), int(gy + pw * 0.35)), grille, -1)
-    # lamps
-    lamp = (rng.uniform(180, 255, 3) if rng.random() < 0.5 else np.array([40, 40, rng.uniform(150, 230)]))
+    pw = float(np.linalg.norm(plate_quad[1] - plate_quad[0]))
+    ph = pw / 2.0
+    col = np.clip(np.array(CAR_COLOURS[int(rng.integers(0, len(CAR_COLOURS)))], np.float32)
+                  + rng.normal(0, 8, 3), 0, 255)
+    half = pw * rng.uniform(2.3, 2.9)
+    cx_car = cx + rng.normal(0, pw * 0.15)
+    bottom = cy + ph * rng.uniform(1.3, 2.0)
+    top = cy - ph * rng.uniform(2.6, 4.0)
+    rear = rng.random() < 0.5
+
+    ground_y = int(bottom + ph * 0.4)
+    g = np.clip(rng.uniform(40, 110) + rng.normal(0, 6, 3), 0, 255)
+    cv2.rectangle(img, (0, ground_y), (w, h), g.tolist(), -1)
     for sgn in (-1, 1):
-        lx = int(cx + sgn * body_w * rng.uniform(0.32, 0.42))
-        ly = int(cy - pw * rng.uniform(0.4, 0.9))
-        cv2.ellipse(img, (lx, ly), (int(pw * 0.45), int(pw * 0.18)), 0, 0, 360, lamp.tolist(), -1,
-                    lineType=cv2.LINE_AA)
-    # bumper band under the plate
-    by = int(cy + pw * rng.uniform(0.3, 0.45))
-    bcol = np.clip(col * rng.uniform(0.4, 0.9), 0, 255).tolist()
-    cv2.rectangle(img, (x0, by), (x1, int(by + pw * 0.35)), bcol, -1)
-    # shade gradient over the body for some depth
+        tx = cx_car + sgn * half * 0.78
+        cv2.rectangle(img, (int(tx - pw * 0.4), int(bottom - ph)), (int(tx + pw * 0.4), int(bottom + ph * 0.45)),
+                      (18, 18, 20), -1)
+
+    # body with a vertical light falloff
+    body = np.zeros((h, w), np.uint8)
+    _fill(body, _rounded_poly(cx_car - half, top, cx_car + half, bottom, pw * 0.5), 255)
+    yy = np.linspace(0, 1, h, dtype=np.float32)[:, None]
+    t = np.clip((yy - top / h) / max(1e-3, (bottom - top) / h), 0, 1)
+    shade = (1.12 - 0.35 * t) * np.ones((1, w), np.float32)
+    car = np.clip(col[None, None, :] * shade[..., None], 0, 255)
+    m = (body.astype(np.float32) / 255.0)[..., None]
+    img[:] = (img * (1 - m) + car * m).astype(np.uint8)
+
+    # glass above the body line
+    glass_top = top - ph * rng.uniform(1.5, 3.0)
+    glass = np.clip(rng.uniform(25, 70) + rng.normal(0, 5, 3), 0, 255)
+    gpoly = np.array([[cx_car - half * 0.72, top + ph * 0.1], [cx_car + half * 0.72, top + ph * 0.1],
+                      [cx_car + half * 0.55, glass_top], [cx_car - half * 0.55, glass_top]])
+    roof = np.array([[cx_car - half * 0.8, top + ph * 0.3], [cx_car + half * 0.8, top + ph * 0.3],
+                     [cx_car + half * 0.6, glass_top - ph * 0.4], [cx_car - half * 0.6, glass_top - ph * 0.4]])
+    _fill(img, np.round(roof * 16).astype(np.int32), (col * 0.9).tolist())
+    _fill(img, np.round(gpoly * 16).astype(np.int32), glass.tolist())
+    refl = np.array([[cx_car - half * 0.3, top], [cx_car - half * 0.1, top],
+                     [cx_car + half * 0.1, glass_top], [cx_car - half * 0.1, glass_top]])
+    _fill(img, np.round(refl * 16).astype(np.int32), np.clip(glass + 35, 0, 255).tolist())
+
+    # lamps at the upper corners of the body
+    if rear:
+        lamp = np.array([30, 30, rng.uniform(150, 220)])
+    else:
+        lamp = np.array([rng.uniform(190, 240)] * 3)
+    ly = top + ph * rng.uniform(0.5, 1.0)
+    for sgn in (-1, 1):
+        lx0 = cx_car + sgn * half * 0.93
+        lx1 = cx_car + sgn * half * rng.uniform(0.55, 0.7)
+        x0, x1 = min(lx0, lx1), max(lx0, lx1)
+        _fill(img, _rounded_poly(x0, ly, x1, ly + ph * rng.uniform(0.5, 0.9), ph * 0.2), lamp.tolist())
+    if not rear:
+        gy0 = cy - ph * rng.uniform(1.3, 1.8)
+        _fill(img, _rounded_poly(cx_car - half * 0.45, gy0, cx_car + half * 0.45, cy - ph * 0.75, ph * 0.2),
+              np.clip(col * 0.25 + 10, 0, 255).tolist())
+        for k in range(1, 4):
+            yk = gy0 + (cy - ph * 0.75 - gy0) * k / 4.0
+            cv2.line(img, (int(cx_car - half * 0.42), int(yk)), (int(cx_car + half * 0.42), int(yk)),
+                     np.clip(col * 0.5 + 30, 0, 255).tolist(), max(1, int(ph * 0.04)))
+
+    # bumper and the recess the plate sits in
+    by0 = cy + ph * rng.uniform(0.55, 0.75)
+    bcol = (np.clip(col * rng.uniform(0.5, 0.95), 0, 255) if rng.random() < 0.6 else np.array([35, 35, 38]))
+    _fill(img, _rounded_poly(cx_car - half * 1.01, by0, cx_car + half * 1.01, bottom + ph * 0.1, ph * 0.3),
+          bcol.tolist())
+    if rng.random() < 0.6:
+        _fill(img, _rounded_poly(cx - pw * 0.62, cy - ph * 0.7, cx + pw * 0.62, cy + ph * 0.7, ph * 0.15),
+              np.clip(col * 0.7, 0, 255).tolist())
     return img
 
 
@@ -614,6 +670,10 @@ def new_scene(rng, plate_size, size=None):
         "light_strength": rng.uniform(0.0, 0.5),
         "brightness": rng.uniform(0.6, 1.25),
         "shadow": rng.random() < 0.35,
+        "shadow_angle": rng.uniform(0, 2 * np.pi),
+        "shadow_offset": rng.uniform(-0.4, 0.4),
+        "shadow_softness": rng.uniform(1, 6),
+        "shadow_depth": rng.uniform(0.3, 0.6),
     }
 
 
@@ -695,12 +755,12 @@ def render_scene(plate_img, rng, scene=None, jitter=0.0, plate_mask_img=None, de
     if scene["shadow"]:
         c = quad.mean(axis=0)
         pwid = np.linalg.norm(quad[1] - quad[0])
-        ang = rng.uniform(0, 2 * np.pi)
+        ang = scene["shadow_angle"] + rng.normal(0, 0.05 * jitter)
         n = np.array([np.cos(ang), np.sin(ang)])
-        off = rng.uniform(-0.4, 0.4) * pwid
+        off = (scene["shadow_offset"] + rng.normal(0, 0.05 * jitter)) * pwid
         side = (xx - c[0]) * n[0] + (yy - c[1]) * n[1] - off
-        edge = cv2.GaussianBlur((side > 0).astype(np.float32), (0, 0), rng.uniform(1, 6))
-        light *= 1 - edge * rng.uniform(0.3, 0.6)
+        edge = cv2.GaussianBlur((side > 0).astype(np.float32), (0, 0), scene["shadow_softness"])
+        light *= 1 - edge * scene["shadow_depth"]
     img *= light[..., None]
     gamma = rng.uniform(0.8, 1.25)
     img = 255.0 * (np.clip(img, 0, 255) / 255.0) ** gamma
