@@ -379,8 +379,27 @@ def _text_layout(spec, rng, s, font):
 # ---------------------------------------------------------------- plate picture
 
 
+_size_cache = {}
+
+
+def _cached(key, make):
+    v = _size_cache.get(key)
+    if v is None:
+        v = make()
+        _size_cache[key] = v
+    return v
+
+
+def _grid(h, w):
+    return _cached(("grid", h, w), lambda: np.mgrid[0:h, 0:w].astype(np.float32))
+
+
 def plate_mask(width, height):
     """Coverage of the rounded plate outline in a width x height picture (float32 0..1)."""
+    return _cached(("mask", width, height), lambda: _plate_mask(width, height)).copy()
+
+
+def _plate_mask(width, height):
     s = width / PLATE_MM[0]
     r = CORNER_RADIUS * s
     m = np.zeros((height * 4, width * 4), np.uint8)
@@ -391,6 +410,14 @@ def plate_mask(width, height):
     for cx, cy in ((R, R), (W4 - 1 - R, R), (R, H4 - 1 - R), (W4 - 1 - R, H4 - 1 - R)):
         cv2.circle(m, (cx, cy), R, 255, -1)
     return cv2.resize(m, (width, height), interpolation=cv2.INTER_AREA).astype(np.float32) / 255.0
+
+
+def _gauss(rng, shape, sigma):
+    """Gaussian noise, float32; OpenCV's generator (much faster than numpy's), seeded from rng."""
+    cv2.setRNGSeed(int(rng.integers(0, 2 ** 31 - 1)))
+    out = np.empty(shape, np.float32)
+    cv2.randn(out, 0.0, float(sigma))
+    return out
 
 
 def _smooth_noise(rng, h, w, cells):
@@ -436,10 +463,11 @@ def render_plate(spec, rng, width=640):
     fg = np.array(fg_rgb[::-1], np.float32) * rng.uniform(0.9, 1.1) + rng.normal(0, 2.5, 3).astype(np.float32)
 
     ink = text.astype(np.float32) / 255.0
-    ink = np.maximum(ink, _border_mask(W, H, s).astype(np.float32) / 255.0)
+    border = _cached(("border", W, H), lambda: _border_mask(W, H, s).astype(np.float32) / 255.0)
+    ink = np.maximum(ink, border)
 
     # surface: mild shading gradient and low-frequency tint
-    yy, xx = np.mgrid[0:H, 0:W].astype(np.float32)
+    yy, xx = _grid(H, W)
     ang = rng.uniform(0, 2 * np.pi)
     grad = ((xx / W - 0.5) * np.cos(ang) + (yy / H - 0.5) * np.sin(ang)) * rng.uniform(0.0, 0.16)
     shade = 1.0 + grad + 0.03 * _smooth_noise(rng, H, W, 6)
@@ -450,7 +478,7 @@ def render_plate(spec, rng, width=640):
     emb = ink - np.roll(np.roll(ink, d, axis=0), d, axis=1)
     img += (emb * rng.uniform(18, 40))[..., None]
     rim = plate_mask(W, H)
-    edge = cv2.GaussianBlur(rim, (0, 0), max(1.0, 2.0 * s)) - rim
+    edge = _cached(("edge", W, H), lambda: cv2.GaussianBlur(rim, (0, 0), max(1.0, 2.0 * s)) - rim)
     img += (edge * 70.0)[..., None]
 
     img *= shade[..., None]
@@ -522,13 +550,13 @@ def _background(rng, w, h):
     """Random gradient, texture and shapes."""
     c0 = rng.uniform(20, 235, 3)
     c1 = rng.uniform(20, 235, 3)
-    yy, xx = np.mgrid[0:h, 0:w].astype(np.float32)
+    yy, xx = _grid(h, w)
     a = rng.uniform(0, 2 * np.pi)
     t = ((xx / w) * np.cos(a) + (yy / h) * np.sin(a))
     t = (t - t.min()) / max(1e-6, t.max() - t.min())
     img = c0[None, None, :] * (1 - t[..., None]) + c1[None, None, :] * t[..., None]
     img += (_smooth_noise(rng, h, w, rng.uniform(4, 30)) * rng.uniform(5, 30))[..., None]
-    img += rng.normal(0, rng.uniform(1, 8), (h, w, 1)).astype(np.float32)
+    img += _gauss(rng, (h, w), rng.uniform(1, 8))[..., None]
     img = np.clip(img, 0, 255).astype(np.uint8)
     for _ in range(int(rng.integers(3, 14))):
         col = rng.uniform(0, 255, 3).tolist()
@@ -584,14 +612,18 @@ def _draw_car(rng, img, plate_quad):
                       (18, 18, 20), -1)
 
     # body with a vertical light falloff
-    body = np.zeros((h, w), np.uint8)
-    _fill(body, _rounded_poly(cx_car - half, top, cx_car + half, bottom, pw * 0.5), 255)
-    yy = np.linspace(0, 1, h, dtype=np.float32)[:, None]
-    t = np.clip((yy - top / h) / max(1e-3, (bottom - top) / h), 0, 1)
-    shade = (1.12 - 0.35 * t) * np.ones((1, w), np.float32)
-    car = np.clip(col[None, None, :] * shade[..., None], 0, 255)
-    m = (body.astype(np.float32) / 255.0)[..., None]
-    img[:] = (img * (1 - m) + car * m).astype(np.uint8)
+    bx0, bx1 = int(max(0, cx_car - half - 2)), int(min(w, cx_car + half + 2))
+    by0, by1 = int(max(0, top - 2)), int(min(h, bottom + 2))
+    if bx1 > bx0 and by1 > by0:
+        body = np.zeros((by1 - by0, bx1 - bx0), np.uint8)
+        _fill(body, _rounded_poly(cx_car - half - bx0, top - by0, cx_car + half - bx0, bottom - by0, pw * 0.5), 255)
+        yy = np.arange(by0, by1, dtype=np.float32)[:, None]
+        t = np.clip((yy - top) / max(1e-3, bottom - top), 0, 1)
+        shade = (1.12 - 0.35 * t)[:, :, None]
+        car = np.clip(col[None, None, :] * shade, 0, 255)
+        m = (body.astype(np.float32) / 255.0)[..., None]
+        sub = img[by0:by1, bx0:bx1]
+        img[by0:by1, bx0:bx1] = (sub * (1 - m) + car * m).astype(np.uint8)
 
     # glass above the body line
     glass_top = top - ph * rng.uniform(1.5, 3.0)
@@ -668,7 +700,7 @@ def new_scene(rng, plate_size, size=None):
         "holder_colour": (rng.uniform(10, 60, 3) if rng.random() < 0.7 else rng.uniform(150, 220, 3)).tolist(),
         "light_angle": rng.uniform(0, 2 * np.pi),
         "light_strength": rng.uniform(0.0, 0.5),
-        "brightness": rng.uniform(0.6, 1.25),
+        "brightness": rng.uniform(0.65, 1.25),
         "shadow": rng.random() < 0.35,
         "shadow_angle": rng.uniform(0, 2 * np.pi),
         "shadow_offset": rng.uniform(-0.4, 0.4),
@@ -708,7 +740,8 @@ def _degrade(rng, img, strength=1.0):
         img = cv2.filter2D(img, -1, kern)
     sigma = rng.uniform(0, 9) * strength
     if sigma > 0.5:
-        img = np.clip(img.astype(np.float32) + rng.normal(0, sigma, img.shape), 0, 255).astype(np.uint8)
+        noise = _gauss(rng, img.shape, sigma)
+        img = np.clip(img.astype(np.float32) + noise, 0, 255).astype(np.uint8)
     q = int(rng.integers(30, 96))
     ok, buf = cv2.imencode(".jpg", img, [cv2.IMWRITE_JPEG_QUALITY, q])
     return cv2.imdecode(buf, cv2.IMREAD_COLOR)
@@ -748,7 +781,7 @@ def render_scene(plate_img, rng, scene=None, jitter=0.0, plate_mask_img=None, de
     img = img * (1 - wmask[..., None]) + warped.astype(np.float32)
 
     # lighting: overall level, a gradient across the picture, and sometimes a hard shadow across the plate
-    yy, xx = np.mgrid[0:h, 0:w].astype(np.float32)
+    yy, xx = _grid(h, w)
     a = scene["light_angle"] + rng.normal(0, 0.1 * jitter)
     g = ((xx / w - 0.5) * np.cos(a) + (yy / h - 0.5) * np.sin(a))
     light = scene["brightness"] * (1 + rng.normal(0, 0.05 * jitter)) * (1 + scene["light_strength"] * g)
@@ -762,9 +795,9 @@ def render_scene(plate_img, rng, scene=None, jitter=0.0, plate_mask_img=None, de
         edge = cv2.GaussianBlur((side > 0).astype(np.float32), (0, 0), scene["shadow_softness"])
         light *= 1 - edge * scene["shadow_depth"]
     img *= light[..., None]
-    gamma = rng.uniform(0.8, 1.25)
-    img = 255.0 * (np.clip(img, 0, 255) / 255.0) ** gamma
     img = np.clip(img, 0, 255).astype(np.uint8)
+    gamma = rng.uniform(0.85, 1.2)
+    img = cv2.LUT(img, (255.0 * (np.arange(256) / 255.0) ** gamma).astype(np.uint8))
     img = _degrade(rng, img, degrade)
     return img, quad.copy()
 
