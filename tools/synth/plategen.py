@@ -672,7 +672,7 @@ def _draw_car(rng, img, plate_quad):
 def new_scene(rng, plate_size, size=None):
     """Scene layout for one vehicle: background with car, plate quad (tl, tr, br, bl) and lighting."""
     w, h = size if size is not None else SCENE_SIZES[int(rng.integers(0, len(SCENE_SIZES)))]
-    pw_frac = rng.uniform(0.2, 0.48)
+    pw_frac = rng.uniform(0.18, 0.45)
     pw = w * pw_frac
     ph = pw * plate_size[1] / float(plate_size[0])
     cx = rng.uniform(pw * 0.65, w - pw * 0.65)
