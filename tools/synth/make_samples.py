@@ -26,18 +26,20 @@ SETS = [
     ("scenes", "scenes_expected.csv", "scene", "s", 202, False,
      ["private", "kei_commercial", "private", "kei_private"], 3),
     ("hard", "hard_expected.csv", "roi", "h", 303, True,
-     ["private", "commercial", "kei_private", "private"], 2),
+     [("private", "serial_short"), ("kei_private", "class_letter"), ("private", "hiragana_region"),
+      ("commercial", "kana_wo")], 2),
 ]
 
 
 def pick_groups(seed, hard, families):
-    """Group indices whose plates have the wanted families, in order, each used once."""
+    """Group indices whose plates have the wanted families (or (family, hard reason)), in order."""
     picked, g = [], 0
-    for fam in families:
+    for want in families:
+        fam, reason = want if isinstance(want, tuple) else (want, None)
         while True:
             spec = plategen.random_plate_spec(dataset.group_rng(seed, g, hard), hard=hard)
             g += 1
-            if spec["family"] == fam:
+            if spec["family"] == fam and (reason is None or spec["hard_reasons"][:1] == [reason]):
                 picked.append(g - 1)
                 break
     return picked

@@ -606,6 +606,9 @@ def _draw_car(rng, img, plate_quad):
     ground_y = int(bottom + ph * 0.4)
     g = np.clip(rng.uniform(40, 110) + rng.normal(0, 6, 3), 0, 255)
     cv2.rectangle(img, (0, ground_y), (w, h), g.tolist(), -1)
+    # the shade under the car between the tyres
+    cv2.rectangle(img, (int(cx_car - half * 0.95), int(bottom - ph * 0.2)), (int(cx_car + half * 0.95), ground_y),
+                  (g * 0.3).tolist(), -1)
     for sgn in (-1, 1):
         tx = cx_car + sgn * half * 0.78
         cv2.rectangle(img, (int(tx - pw * 0.4), int(bottom - ph)), (int(tx + pw * 0.4), int(bottom + ph * 0.45)),
