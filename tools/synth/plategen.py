@@ -544,6 +544,7 @@ def boxes_on_rectified(line_boxes, plate_size, rect_size=RECT_SIZE):
 CAR_COLOURS = [(235, 235, 235), (30, 30, 32), (160, 162, 168), (120, 122, 126), (40, 40, 150), (150, 40, 30),
                (30, 60, 120), (200, 200, 205), (60, 90, 60), (20, 30, 60), (180, 150, 110), (90, 30, 30)]
 SCENE_SIZES = [(640, 480), (800, 600), (960, 540), (720, 540), (640, 360)]
+WIDE_SCENE_SIZES = [(960, 540), (800, 600), (960, 720)]
 
 
 def _background(rng, w, h):
@@ -674,12 +675,21 @@ def _draw_car(rng, img, plate_quad):
 
 def new_scene(rng, plate_size, size=None):
     """Scene layout for one vehicle: background with car, plate quad (tl, tr, br, bl) and lighting."""
-    w, h = size if size is not None else SCENE_SIZES[int(rng.integers(0, len(SCENE_SIZES)))]
-    pw_frac = rng.uniform(0.18, 0.45)
-    pw = w * pw_frac
+    wide = rng.random() < 0.35  # the whole car in view, a smaller plate
+    if size is not None:
+        w, h = size
+    elif wide:
+        w, h = WIDE_SCENE_SIZES[int(rng.integers(0, len(WIDE_SCENE_SIZES)))]
+    else:
+        w, h = SCENE_SIZES[int(rng.integers(0, len(SCENE_SIZES)))]
+    pw = w * (rng.uniform(0.11, 0.18) if wide else rng.uniform(0.18, 0.45))
     ph = pw * plate_size[1] / float(plate_size[0])
-    cx = rng.uniform(pw * 0.65, w - pw * 0.65)
-    cy = rng.uniform(max(ph * 0.9, h * 0.3), h - ph * 0.9)
+    if wide:
+        cx = rng.uniform(w * 0.3, w * 0.7)
+        cy = rng.uniform(h * 0.6, h - ph * 2.5)
+    else:
+        cx = rng.uniform(pw * 0.65, w - pw * 0.65)
+        cy = rng.uniform(max(ph * 0.9, h * 0.3), h - ph * 0.9)
     base = np.array([[-pw / 2, -ph / 2], [pw / 2, -ph / 2], [pw / 2, ph / 2], [-pw / 2, ph / 2]], np.float32)
     # yaw narrows one side, pitch narrows top or bottom, roll rotates
     yaw = rng.uniform(-0.18, 0.18)
@@ -694,7 +704,7 @@ def new_scene(rng, plate_size, size=None):
     quad += rng.normal(0, pw * 0.012, quad.shape).astype(np.float32)
     quad += np.array([cx, cy], np.float32)
     bg = _background(rng, w, h)
-    if rng.random() < 0.85:
+    if wide or rng.random() < 0.8:
         bg = _draw_car(rng, bg, quad)
     return {
         "background": bg,
