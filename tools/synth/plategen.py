@@ -832,3 +832,11 @@ def make_roi(scene, corners, rng, margin=(0.04, 0.3)):
     ry1 = int(min(h, np.ceil(y1 + m[3] * bh)))
     roi = scene[ry0:ry1, rx0:rx1].copy()
     return roi, (corners - np.array([rx0, ry0], np.float32)).astype(np.float32)
+
+
+def rectify(img, corners, size=RECT_SIZE):
+    """Warp the plate given by corners (tl, tr, br, bl) to size, as the reader does before its OCR."""
+    w, h = size
+    dst = np.array([[0, 0], [w - 1, 0], [w - 1, h - 1], [0, h - 1]], np.float32)
+    M = cv2.getPerspectiveTransform(np.asarray(corners, np.float32), dst)
+    return cv2.warpPerspective(img, M, (w, h), flags=cv2.INTER_LINEAR, borderMode=cv2.BORDER_REPLICATE)
