@@ -1,0 +1,208 @@
+#!/usr/bin/python3
+"""Check the word lists against the generator.
+
+- dict/region_words.txt: one name per line, no blanks or duplicates, the hiragana names present.
+- dict/ppocrv6_rec_dict.txt: one character per line, no blank, space-only or duplicate line,
+  digits then "-" and "・" first, and every character the generator draws present; it must equal
+  what make_dict.py writes.
+- Default plates read back exactly: the plate reader's field voting, run over the row texts a
+  perfect recogniser would return, must give each default plate's expected text; hard plates are
+  counted separately (they are not expected to read back).
+Exits 1 on the first failed check.
+"""
+
+import argparse
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+import numpy as np  # noqa: E402
+
+from synth import make_dict, plategen  # noqa: E402
+
+# The reader's kana table, in its priority order.
+READER_KANA = list("あいうえおかきくけこさすせそたちつてとなにぬねのはひふほまみむめもやゆよらりるれろわ")
+
+
+def _vote_winner(votes):
+    best, best_total = "", 0
+    for key in sorted(votes, key=lambda k: k.encode("utf-8")):
+        if votes[key] > best_total:
+            best, best_total = key, votes[key]
+    return best
+
+
+def _digit_runs(s):
+    runs, cur = [], None
+    for ch in s:
+        if "0" <= ch <= "9":
+            cur = (cur or "") + ch
+        elif ch == "-" and cur is not None:
+            cur += ch
+        else:
+            if cur is not None:
+                runs.append(cur)
+            cur = None
+    if cur is not None:
+        runs.append(cur)
+    return runs
+
+
+def _format_serial(s):
+    d = "".join(c for c in s if "0" <= c <= "9")
+    return d[:2] + "-" + d[2:] if len(d) == 4 else d
+
+
+def parse_plate(texts, words):
+    """The reader's field voting over (tag, text) candidates; returns the plate text."""
+    sorted_words = sorted(words, key=lambda w: -len(w.encode("utf-8")))
+    region_v, class_v, kana_v, serial_v = {}, {}, {}, {}
+
+    def vote(table, key, n):
+        table[key] = table.get(key, 0) + n
+
+    for tag, text in texts:
+        t = "".join(c for c in text if c not in " \t\r\n")
+        if not t:
+            continue
+        w = 1 + ("full" in tag) + 3 * ("upper_row" in tag) + 2 * ("lower_row" in tag) + 3 * ("serial_area" in tag)
+        for word in sorted_words:
+            if word and word in t:
+                vote(region_v, word, w)
+                break
+        for k in READER_KANA:
+            if k in t:
+                vote(kana_v, k, w)
+                break
+        digits = [d for d in ("".join(c for c in r if c.isdigit()) for r in _digit_runs(t)) if d]
+        if len(digits) >= 2:
+            first, last = digits[0], digits[-1]
+            if len(first) == 3:
+                vote(class_v, first, w + 5)
+            if len(last) in (3, 4):
+                vote(serial_v, _format_serial(last), w + 5)
+            elif len(last) > 4:
+                vote(serial_v, _format_serial(last[-4:]), w + 4)
+        for d in digits:
+            if len(d) == 3:
+                if "upper_row" in tag:
+                    vote(class_v, d, 8)
+                    vote(serial_v, _format_serial(d), 1)
+                elif "lower_row" in tag or "serial_area" in tag:
+                    vote(serial_v, _format_serial(d), 8)
+                    vote(class_v, d, 1)
+                else:
+                    vote(class_v, d, 1)
+                    vote(serial_v, _format_serial(d), 1)
+            elif len(d) == 4:
+                vote(serial_v, _format_serial(d), w + 6)
+            elif len(d) > 4:
+                vote(serial_v, _format_serial(d[-4:]), w + 4)
+    region, class_no = _vote_winner(region_v), _vote_winner(class_v)
+    kana, serial = _vote_winner(kana_v), _vote_winner(serial_v)
+    if len(class_no) == 3 and len(serial) == 3:
+        class_hits = serial_hits = 0
+        for tag, text in texts:
+            t = "".join(c for c in text if c not in " \t\r\n")
+            if "upper_row" in tag or any(word and word in t for word in sorted_words):
+                class_hits += class_no in t
+                serial_hits += serial in t
+        if serial_hits > class_hits:
+            class_no, serial = serial, class_no
+    if not (region or class_no or kana or serial):
+        return ""
+    return " ".join([region, class_no, kana, serial]).strip(" \t\n\v\f\r")
+
+
+def row_texts(spec, meta):
+    upper, lower = meta["rows"]["upper"], meta["rows"]["lower"]
+    serial_area = lower[len(spec["kana"]):]
+    return [("original_full", upper + lower), ("original_upper_row", upper),
+            ("original_lower_row", lower), ("original_serial_area", serial_area)]
+
+
+def fail(msg):
+    print("FAIL: " + msg)
+    sys.exit(1)
+
+
+def read_lines_raw(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if not data.endswith(b"\n"):
+        fail("%s does not end with a newline" % path)
+    return data.decode("utf-8").split("\n")[:-1]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--plates", type=int, default=3000, help="random plates to read back")
+    args = ap.parse_args()
+    root = plategen.REPO_ROOT
+    region_path = os.path.join(root, "dict", "region_words.txt")
+    dict_path = os.path.join(root, "dict", "ppocrv6_rec_dict.txt")
+
+    words = read_lines_raw(region_path)
+    for w in words:
+        if not w or w != w.strip():
+            fail("region list: blank line or surrounding white space in %r" % w)
+    if len(set(words)) != len(words):
+        fail("region list: duplicates")
+    for w in plategen.HIRAGANA_REGIONS:
+        if w not in words:
+            fail("region list: %s missing" % w)
+    inside = [(a, b) for a in words for b in words if a != b and a in b]
+    if inside:
+        fail("region list: names inside other names: %s" % inside)
+    print("region list: %d names, longest %d characters" % (len(words), max(len(w) for w in words)))
+
+    entries = read_lines_raw(dict_path)
+    for e in entries:
+        if len(e) != 1 or e.isspace():
+            fail("ocr dictionary: entry %r is not one visible character" % e)
+    if len(set(entries)) != len(entries):
+        fail("ocr dictionary: duplicates")
+    if entries[:12] != list("0123456789") + ["-", "・"]:
+        fail("ocr dictionary: must start with the digits, '-', '・'")
+    missing = sorted(plategen.plate_characters() - set(entries))
+    if missing:
+        fail("ocr dictionary: characters the generator draws are missing: %s" % "".join(missing))
+    if entries != make_dict.dictionary_entries():
+        fail("ocr dictionary: differs from what make_dict.py writes (run it)")
+    print("ocr dictionary: %d entries (recogniser classes: %d with the blank)" % (len(entries), len(entries) + 1))
+
+    rng = np.random.default_rng(12345)
+    bad = 0
+    for i in range(args.plates):
+        spec = plategen.random_plate_spec(rng)
+        rows = {"upper": spec["region"] + spec["class_no"],
+                "lower": spec["kana"] + spec["serial_printed"].replace(" ", "")}
+        got = parse_plate(row_texts(spec, {"rows": rows}), words)
+        if spec["hard"] or got != spec["expected"]:
+            bad += 1
+            if bad <= 5:
+                print("  default plate does not read back: expected %r, got %r" % (spec["expected"], got))
+    if bad:
+        fail("%d of %d default plates do not read back exactly" % (bad, args.plates))
+    hard_exact = 0
+    for i in range(args.plates):
+        spec = plategen.random_plate_spec(rng, hard=True)
+        rows = {"upper": spec["region"] + spec["class_no"],
+                "lower": spec["kana"] + spec["serial_printed"].replace(" ", "")}
+        hard_exact += parse_plate(row_texts(spec, {"rows": rows}), words) == spec["expected"]
+    print("read-back: %d/%d default plates exact; hard plates exact by chance: %d/%d"
+          % (args.plates, args.plates, hard_exact, args.plates))
+
+    spec = plategen.random_plate_spec(rng)
+    _, meta = plategen.render_plate(spec, rng)
+    drawn = set()
+    for c in meta["char_boxes"]:
+        drawn.update(c["char"])
+    if not drawn <= set(entries):
+        fail("rendered characters missing from the dictionary")
+    print("OK")
+
+
+if __name__ == "__main__":
+    main()

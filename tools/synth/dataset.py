@@ -1,0 +1,134 @@
+"""Writing generated sets: scenes, ROI cuts, case lists, labels and the contact sheet."""
+
+import csv
+import json
+import os
+
+import cv2
+import numpy as np
+
+from . import plategen
+
+JPEG_QUALITY = 92
+
+
+def group_rng(seed, group_index, hard):
+    # one stream per group, so a group comes out the same whatever the set's size
+    return np.random.default_rng([int(seed), int(group_index), 1 if hard else 0])
+
+
+def render_group(seed, group_index, frames, hard=False, plate_width=640):
+    """One vehicle seen in several frames: yields dicts with spec, meta, scene, corners, roi."""
+    rng = group_rng(seed, group_index, hard)
+    spec = plategen.random_plate_spec(rng, hard=hard)
+    plate, meta = plategen.render_plate(spec, rng, width=plate_width)
+    layout = plategen.new_scene(rng, (plate.shape[1], plate.shape[0]))
+    out = []
+    for f in range(frames):
+        scene, corners = plategen.render_scene(plate, rng, scene=layout, jitter=0.0 if f == 0 else 1.0,
+                                               plate_mask_img=meta["mask"])
+        roi, corners_roi = plategen.make_roi(scene, corners, rng)
+        out.append({"spec": spec, "meta": meta, "plate": plate, "scene": scene, "corners": corners,
+                    "roi": roi, "corners_roi": corners_roi})
+    return out
+
+
+def _pts(a):
+    return [[round(float(x), 2), round(float(y), 2)] for x, y in a]
+
+
+def label_record(frame, scene_path, roi_path, group_id, frame_no):
+    spec, meta = frame["spec"], frame["meta"]
+    corners = frame["corners"]
+    h, w = frame["scene"].shape[:2]
+    x1, y1 = corners.min(axis=0)
+    x2, y2 = corners.max(axis=0)
+    return {
+        "scene_path": scene_path,
+        "roi_path": roi_path,
+        "group_id": group_id,
+        "frame": frame_no,
+        "expected": spec["expected"],
+        "hard": spec["hard"],
+        "hard_reasons": spec["hard_reasons"],
+        "family": spec["family"],
+        "fields": {"region": spec["region"], "class_no": spec["class_no"], "kana": spec["kana"],
+                   "serial": plategen.format_serial(spec["serial_digits"]),
+                   "serial_printed": spec["serial_printed"]},
+        "rows": meta["rows"],
+        "scene_size": [w, h],
+        "roi_size": [frame["roi"].shape[1], frame["roi"].shape[0]],
+        "plate_box": [round(float(max(0, x1)), 2), round(float(max(0, y1)), 2),
+                      round(float(min(w, x2)), 2), round(float(min(h, y2)), 2)],
+        "corners_scene": _pts(corners),
+        "corners_roi": _pts(frame["corners_roi"]),
+        "line_boxes": plategen.boxes_on_rectified(meta["line_boxes"], meta["size"]),
+        "char_boxes": [{"char": c["char"], "box": plategen.boxes_on_rectified({"c": c["box"]}, meta["size"])["c"]}
+                       for c in meta["char_boxes"]],
+    }
+
+
+def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes=True, write_rois=True,
+              progress=None):
+    """Generate count frames in groups of frames_per_group under out_dir; returns the number of frames."""
+    frames_per_group = max(1, int(frames_per_group))
+    n_groups = (int(count) + frames_per_group - 1) // frames_per_group
+    digits = max(3, len(str(n_groups)))
+    scene_dir = os.path.join(out_dir, "scenes")
+    roi_dir = os.path.join(out_dir, "rois")
+    os.makedirs(scene_dir, exist_ok=True)
+    os.makedirs(roi_dir, exist_ok=True)
+    header = ["image_path", "expected", "group_id"]
+    written = 0
+    with open(os.path.join(out_dir, "cases_roi.csv"), "w", newline="", encoding="utf-8") as f_roi, \
+            open(os.path.join(out_dir, "cases_frame.csv"), "w", newline="", encoding="utf-8") as f_frame, \
+            open(os.path.join(out_dir, "labels.jsonl"), "w", encoding="utf-8") as f_lab:
+        roi_csv = csv.writer(f_roi, lineterminator="\n")
+        frame_csv = csv.writer(f_frame, lineterminator="\n")
+        roi_csv.writerow(header)
+        frame_csv.writerow(header)
+        for g in range(n_groups):
+            n = min(frames_per_group, int(count) - written)
+            group_id = ("h" if hard else "g") + str(g + 1).zfill(digits)
+            for k, fr in enumerate(render_group(seed, g, n, hard=hard)):
+                name = "%s_f%d.jpg" % (group_id, k + 1)
+                scene_path = os.path.join(scene_dir, name)
+                roi_path = os.path.join(roi_dir, name)
+                if write_scenes:
+                    cv2.imwrite(scene_path, fr["scene"], [cv2.IMWRITE_JPEG_QUALITY, JPEG_QUALITY])
+                if write_rois:
+                    cv2.imwrite(roi_path, fr["roi"], [cv2.IMWRITE_JPEG_QUALITY, JPEG_QUALITY])
+                expected = fr["spec"]["expected"]
+                roi_csv.writerow([roi_path, expected, group_id])
+                frame_csv.writerow([scene_path, expected, group_id])
+                f_lab.write(json.dumps(label_record(fr, scene_path, roi_path, group_id, k + 1),
+                                       ensure_ascii=False) + "\n")
+                written += 1
+            if progress is not None:
+                progress(written)
+    return written
+
+
+def contact_sheet(path, seed, hard=False):
+    """40 plates (8 x 5) above 8 scenes (4 x 2) in one PNG."""
+    rng = np.random.default_rng([int(seed), 777])
+    tiles = []
+    for i in range(40):
+        spec = plategen.random_plate_spec(rng, hard=hard or (i % 8 == 7))
+        img, meta = plategen.render_plate(spec, rng, width=480)
+        bg = np.full(img.shape, 90, np.uint8)
+        m = meta["mask"][..., None]
+        img = (img + bg * (1 - m)).astype(np.uint8)
+        tiles.append(cv2.copyMakeBorder(cv2.resize(img, (232, 116), interpolation=cv2.INTER_AREA),
+                                        4, 4, 4, 4, cv2.BORDER_CONSTANT, value=(90, 90, 90)))
+    plates = np.vstack([np.hstack(tiles[r * 8:(r + 1) * 8]) for r in range(5)])
+    scenes = []
+    for i in range(8):
+        fr = render_group(seed + 1000, i, 1, hard=hard)[0]
+        sc = cv2.resize(fr["scene"], (472, 354), interpolation=cv2.INTER_AREA)
+        scenes.append(cv2.copyMakeBorder(sc, 4, 4, 4, 4, cv2.BORDER_CONSTANT, value=(90, 90, 90)))
+    scene_rows = np.vstack([np.hstack(scenes[r * 4:(r + 1) * 4]) for r in range(2)])
+    sheet = np.vstack([plates, scene_rows])
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    cv2.imwrite(path, sheet, [cv2.IMWRITE_PNG_COMPRESSION, 9])
+    return sheet.shape
