@@ -5,6 +5,7 @@
 #include "onnx_info.h"
 
 #include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/dnn.hpp>
 
 #include <algorithm>
@@ -110,6 +111,12 @@ int init_context(Context& ctx, const uint8_t* data, size_t size) {
         ctx.inputs.push_back(t);
     }
 
+    // A model OpenCV cannot import is reported by the return code alone, not
+    // by the importer's own log lines on the caller's standard error.
+    struct QuietLog {
+        cv::utils::logging::LogLevel saved = cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+        ~QuietLog() { cv::utils::logging::setLogLevel(saved); }
+    } quiet;
     ctx.net = cv::dnn::readNetFromONNX(reinterpret_cast<const char*>(data), size);
     if (ctx.net.empty()) return RKNN_ERR_MODEL_INVALID;
     ctx.net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);

@@ -6,6 +6,8 @@
 #include "driver/result_files.h"
 #include "driver/text_util.h"
 
+#include <opencv2/core/utils/logger.hpp>
+
 #include <exception>
 #include <fstream>
 #include <iostream>
@@ -92,6 +94,9 @@ int run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Standard error carries the program's own lines; OpenCV's warnings (an
+    // unreadable image, say) would only repeat what the program reports.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     try {
         return run(argc, argv);
     } catch (const std::exception& e) {

@@ -192,7 +192,8 @@ TEST_F(PlatebenchCli, CorruptTextDetectorStopsBeforeTheRecogniser) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("[RKNN] models/rknn/plate_corner.rknn\n"), std::string::npos);
     EXPECT_EQ(r.err.find("[RKNN] models/rknn/ppocrv6_rec.rknn"), std::string::npos);
-    const std::string tail = "[ERROR] rknn_init failed: models/rknn/ppocrv6_det.rknn, ret=-2\n";
+    const std::string tail = "  output[0] name=corners dims=[1,8] elems=8 type=0 fmt=0\n"
+                             "[ERROR] rknn_init failed: models/rknn/ppocrv6_det.rknn, ret=-2\n";
     EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
 }
 

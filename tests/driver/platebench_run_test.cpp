@@ -169,7 +169,8 @@ TEST_F(PlatebenchRun, UnreadableImageEndsTheRunKeepingEarlierFrames) {
     write_file(dir / "out/summary.csv", "old run\n");
     const CommandResult r = run("run_rec_kana.onnx", {});
     EXPECT_EQ(r.exit_code, 1);
-    const std::string tail = "[ERROR] failed to read image: img/missing.png\n";
+    const std::string tail =
+        "========== CASE 2/3: img/missing.png group=G1 ==========\n[ERROR] failed to read image: img/missing.png\n";
     EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
     EXPECT_EQ(r.out, "");
     const std::string rows = read("out/frame_summary.csv");
