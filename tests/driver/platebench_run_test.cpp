@@ -38,7 +38,8 @@ class PlatebenchRun : public testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("pb_run_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("pb_run_" + std::to_string(::getpid()) + "_" +
+               std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir / "img");
         write_file(dir / "regions.txt", "川\n品川\n");
