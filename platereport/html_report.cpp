@@ -22,6 +22,26 @@ const std::array<const char*, 5> ocr_variants = {"original", "gray", "clahe", "s
 // Confusions shown before the rest is folded away.
 constexpr size_t confusions_shown = 8;
 
+// Case pictures wait in inert templates, so a run of thousands of frames does not
+// make the browser track tens of thousands of pictures; the link "#cN" shows
+// template tN in one overlay.
+const char* const page_script = R"js(
+function showCase() {
+  var view = document.getElementById('case-view');
+  var m = /^#c(\d+)$/.exec(location.hash);
+  var t = m && document.getElementById('t' + m[1]);
+  view.replaceChildren();
+  view.hidden = !t;
+  if (t) { view.appendChild(t.content.cloneNode(true)); view.scrollTop = 0; }
+}
+window.addEventListener('hashchange', showCase);
+document.addEventListener('DOMContentLoaded', showCase);
+document.addEventListener('keydown', function (e) {
+  var close = document.querySelector('#case-view .close');
+  if (e.key === 'Escape' && close) location.hash = close.getAttribute('href');
+});
+)js";
+
 const char* const page_style = R"css(
 :root { --bad: #c62828; --bad-bg: #fdecea; --ok: #2e7d32; --ok-bg: #e8f5e9; --unk: #8d6e00; --unk-bg: #fff8e1;
         --line: #d0d7de; --muted: #6a737d; }
@@ -32,6 +52,7 @@ h1 { font-size: 22px; margin: 0 0 4px; }
 h2 { font-size: 17px; margin: 28px 0 8px; }
 a { color: #0969da; }
 .muted { color: var(--muted); }
+.small { font-size: 11px; }
 .path { font-family: ui-monospace, monospace; font-size: 12px; word-break: break-all; }
 .cards { display: flex; flex-wrap: wrap; gap: 12px; margin: 12px 0; }
 .card { background: #fff; border: 1px solid var(--line); border-radius: 8px; padding: 10px 14px; min-width: 150px; }
@@ -61,9 +82,9 @@ details.ocr div { font-size: 12px; max-width: 420px; white-space: pre-wrap; word
 .fields table td, .fields table th { font-size: 13px; }
 .acc { font-weight: 600; }
 .warn { background: var(--unk-bg); border: 1px solid #e6c96a; border-radius: 6px; padding: 8px 12px; margin: 8px 0; }
-.case { display: none; }
-.case:target { display: block; position: fixed; inset: 2vh 2vw; background: #fff; border: 1px solid var(--line);
-               border-radius: 10px; box-shadow: 0 12px 48px rgba(0,0,0,.35); overflow: auto; padding: 16px 20px; z-index: 10; }
+.case-view { position: fixed; inset: 2vh 2vw; background: #fff; border: 1px solid var(--line); border-radius: 10px;
+             box-shadow: 0 12px 48px rgba(0,0,0,.35); overflow: auto; padding: 16px 20px; z-index: 10; }
+.case-view[hidden] { display: none; }
 .case .close { float: right; font-size: 14px; }
 .case figure { display: inline-block; margin: 0 10px 10px 0; vertical-align: top; }
 .case figure img { display: block; border: 1px solid var(--line); background: #eaeef2; }
@@ -235,7 +256,8 @@ void write_fields(std::ostream& out, const FieldReport& report) {
     out << "<p class=\"muted\">Over the " << report.compared
         << " frames whose expected text has four fields (region, class number, kana, serial)";
     if (report.with_expectation != report.compared)
-        out << "; " << report.with_expectation - report.compared << " other frames with an expectation are not split";
+        out << "; left out: " << report.with_expectation - report.compared
+            << " with an expectation that is not four fields";
     out << ".</p>\n";
     out << "<table><thead><tr><th>Field</th><th class=\"num\">Matched</th><th class=\"num\">Accuracy</th>"
            "<th></th><th>Most frequent confusions (expected &rarr; read)</th></tr></thead><tbody>\n";
@@ -305,7 +327,7 @@ void write_groups(std::ostream& out, const RunTree& tree, const std::map<std::st
     out << "</tbody></table>\n";
 }
 
-void write_frames(std::ostream& out, const RunTree& tree, const Links& links,
+void write_frames(std::ostream& out, const RunTree& tree, const Links& links, const std::vector<FrameFacts>& facts,
                   const std::map<std::string, size_t>& case_index) {
     out << "<h2 id=\"frames\">Frames <span class=\"muted\">(" << tree.frames.size()
         << ", failures first, then case order)</span></h2>\n";
@@ -321,28 +343,37 @@ void write_frames(std::ostream& out, const RunTree& tree, const Links& links,
     });
     for (size_t i : order) {
         const FrameRow& f = tree.frames[i];
-        const std::string name = case_name_of(f.image_path);
+        const std::string& name = facts[i].case_name;
         const CaseDir& dir = tree.cases.at(name);
         const PlateCells cells = plate_cells(f.expected, read_parts(f), f.plate_text, f.status);
         out << "<tr id=\"f" << i << "\" class=\"" << html_escape(f.status) << "\"><td class=\"num\">" << i + 1
             << "</td><td>";
-        if (dir.has("rectified_plate.jpg"))
+        if (dir.has("rectified_plate.jpg")) {
             out << "<img class=\"rect\" loading=\"lazy\" decoding=\"async\" width=\"160\" height=\"48\" alt=\"\" src=\""
                 << links.picture(name, "rectified_plate.jpg") << "\">";
-        else
+            if (facts[i].picture_frame != i)
+                out << "<div class=\"muted small\">picture of frame " << facts[i].picture_frame + 1 << "</div>";
+        } else {
             out << "<span class=\"muted\">no picture</span>";
+        }
         out << "</td><td class=\"plate\">" << cells.expected << "</td><td class=\"plate\">" << cells.read << "</td><td>"
             << status_badge(f.status) << "</td><td>";
-        const int fallback = dir.kana_fallback_pictures();
-        if (fallback > 0) out << "ran <span class=\"muted\">(" << fallback << " pictures)</span>";
-        else out << "<span class=\"muted\">no</span>";
+        switch (facts[i].fallback) {
+        case KanaFallback::ran: out << "ran"; break;
+        case KanaFallback::not_ran: out << "<span class=\"muted\">no</span>"; break;
+        case KanaFallback::unsure:
+            out << "<span class=\"muted\" title=\"the case folder holds frame " << facts[i].picture_frame + 1
+                << "'s pictures\">?</span>";
+            break;
+        }
         out << "</td><td>" << html_escape(f.group_id) << "</td><td class=\"path\">" << html_escape(f.image_path)
             << "</td><td>";
         const auto candidates = split_candidates(f.ocr_texts);
         if (candidates.empty()) {
             out << "<span class=\"muted\">none</span>";
         } else {
-            out << "<details class=\"ocr\"><summary>" << candidates.size() << " candidates</summary><div>";
+            out << "<details class=\"ocr\"><summary>" << candidates.size()
+                << (candidates.size() == 1 ? " candidate" : " candidates") << "</summary><div>";
             for (size_t c = 0; c < candidates.size(); ++c) out << (c ? "\n" : "") << html_escape(candidates[c]);
             out << "</div></details>";
         }
@@ -402,7 +433,7 @@ void write_case(std::ostream& out, const Links& links, const CaseDir& dir, size_
     const FrameRow& shown_frame = tree.frames[frames.back()];
     const PlateCells cells =
         plate_cells(shown_frame.expected, read_parts(shown_frame), shown_frame.plate_text, shown_frame.status);
-    out << "<section class=\"case\" id=\"c" << index << "\"><a class=\"close\" href=\"#f" << frames.front()
+    out << "<template id=\"t" << index << "\"><div class=\"case\"><a class=\"close\" href=\"#f" << frames.front()
         << "\">close &times;</a>\n<h2>Case " << html_escape(dir.name) << "</h2>\n<p>";
     for (size_t k = 0; k < frames.size(); ++k) {
         const FrameRow& f = tree.frames[frames[k]];
@@ -460,7 +491,7 @@ void write_case(std::ostream& out, const Links& links, const CaseDir& dir, size_
         other_heading = true;
         write_figure(out, links, dir, f, html_escape(f.substr(0, f.size() - 4)), "mid");
     }
-    out << "</section>\n";
+    out << "</div></template>\n";
 }
 
 } // namespace
@@ -511,15 +542,14 @@ std::string render_report(const RunTree& tree, const std::string& tree_prefix) {
     const Links links{tree_prefix};
     const FieldReport fields = field_report(tree.frames);
 
+    const std::vector<FrameFacts> facts = frame_facts(tree);
     std::map<std::string, size_t> first_frame;
     std::map<std::string, std::vector<size_t>> frames_of_case;
     long kana_fallback_frames = 0;
     for (size_t i = 0; i < tree.frames.size(); ++i) {
-        const FrameRow& f = tree.frames[i];
-        first_frame.emplace(f.group_id, i);
-        const std::string name = case_name_of(f.image_path);
-        frames_of_case[name].push_back(i);
-        kana_fallback_frames += tree.cases.at(name).kana_fallback_pictures() > 0;
+        first_frame.emplace(tree.frames[i].group_id, i);
+        frames_of_case[facts[i].case_name].push_back(i);
+        kana_fallback_frames += facts[i].fallback == KanaFallback::ran;
     }
     std::map<std::string, size_t> case_index;
     for (const auto& entry : tree.cases) case_index.emplace(entry.first, case_index.size());
@@ -531,12 +561,13 @@ std::string render_report(const RunTree& tree, const std::string& tree_prefix) {
     write_header(out, tree, links, fields, kana_fallback_frames);
     write_fields(out, fields);
     write_groups(out, tree, first_frame);
-    write_frames(out, tree, links, case_index);
+    write_frames(out, tree, links, facts, case_index);
     for (const auto& entry : tree.cases) {
         if (entry.second.exists)
             write_case(out, links, entry.second, case_index.at(entry.first), frames_of_case.at(entry.first), tree);
     }
-    out << "</main>\n</body>\n</html>\n";
+    out << "<section id=\"case-view\" class=\"case-view\" hidden></section>\n</main>\n<script>" << page_script
+        << "</script>\n</body>\n</html>\n";
     return out.str();
 }
 

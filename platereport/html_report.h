@@ -1,5 +1,6 @@
-// The report page: one self-contained HTML file with inline CSS and no scripts;
-// pictures are linked by relative path into the output tree.
+// The report page: one self-contained HTML file with inline CSS and one small
+// inline script (nothing is fetched); pictures are linked by relative path into
+// the output tree.
 #pragma once
 
 #include "run_tree.h"

@@ -138,3 +138,22 @@ RunTree read_run_tree(const std::string& dir) {
     }
     return tree;
 }
+
+std::vector<FrameFacts> frame_facts(const RunTree& tree) {
+    std::map<std::string, size_t> last_frame;
+    std::vector<FrameFacts> facts(tree.frames.size());
+    for (size_t i = 0; i < tree.frames.size(); ++i) {
+        facts[i].case_name = case_name_of(tree.frames[i].image_path);
+        last_frame[facts[i].case_name] = i;
+    }
+    for (size_t i = 0; i < tree.frames.size(); ++i) {
+        FrameFacts& f = facts[i];
+        f.picture_frame = last_frame.at(f.case_name);
+        const auto dir = tree.cases.find(f.case_name);
+        const bool pictures = dir != tree.cases.end() && dir->second.kana_fallback_pictures() > 0;
+        if (tree.frames[i].kana.empty() && pictures) f.fallback = KanaFallback::ran;
+        else if (f.picture_frame == i) f.fallback = pictures ? KanaFallback::ran : KanaFallback::not_ran;
+        else f.fallback = pictures ? KanaFallback::unsure : KanaFallback::not_ran;
+    }
+    return facts;
+}

@@ -49,6 +49,19 @@ struct RunTree {
     std::map<std::string, CaseDir> cases;   // by base name
 };
 
+enum class KanaFallback { ran, not_ran, unsure };
+
+// What the case folder tells about one frame. A folder shared by several frames
+// holds the last one's pictures, so for the earlier ones only an empty kana
+// proves that the fallback ran (it runs whenever the parser finds no kana).
+struct FrameFacts {
+    std::string case_name;
+    size_t picture_frame = 0; // index of the frame whose pictures the folder holds
+    KanaFallback fallback = KanaFallback::not_ran;
+};
+
+std::vector<FrameFacts> frame_facts(const RunTree& tree);
+
 // a/b/c.jpg -> c; only "/" separates directories (the case directory's name).
 std::string case_name_of(const std::string& image_path);
 

@@ -113,3 +113,35 @@ TEST(TreeHref, RelativeFromReportFolderToTree) {
     };
     for (const auto& c : cases) EXPECT_EQ(tree_href(c.report, c.tree), c.href) << c.report << " " << c.tree;
 }
+
+TEST(FrameFacts, SharedCaseFolderHoldsTheLastFramesPictures) {
+    RunTree tree;
+    const auto add = [&](const std::string& image, const std::string& kana) {
+        FrameRow f;
+        f.image_path = image;
+        f.kana = kana;
+        tree.frames.push_back(f);
+    };
+    add("x/dup.jpg", "あ");    // parser's kana or the fallback's: the later frame overwrote the pictures
+    add("y/dup.jpg", "");      // an empty kana means the fallback ran and found nothing
+    add("z/dup.jpg", "さ");    // last user of the folder
+    add("solo.jpg", "い");     // own folder without fallback pictures
+    add("a/b.c/e.f.jpg", "");  // no folder at all
+    tree.cases["dup"] = {"dup", true, {"kana_fallback_a.jpg", "rectified_plate.jpg"}};
+    tree.cases["solo"] = {"solo", true, {"rectified_plate.jpg"}};
+    const auto facts = frame_facts(tree);
+    ASSERT_EQ(facts.size(), 5u);
+    const struct {
+        std::string name;
+        size_t picture_frame;
+        KanaFallback fallback;
+    } want[] = {
+        {"dup", 2, KanaFallback::unsure}, {"dup", 2, KanaFallback::ran},     {"dup", 2, KanaFallback::ran},
+        {"solo", 3, KanaFallback::not_ran}, {"e.f", 4, KanaFallback::not_ran},
+    };
+    for (size_t i = 0; i < facts.size(); ++i) {
+        EXPECT_EQ(facts[i].case_name, want[i].name) << i;
+        EXPECT_EQ(facts[i].picture_frame, want[i].picture_frame) << i;
+        EXPECT_EQ(facts[i].fallback, want[i].fallback) << i;
+    }
+}

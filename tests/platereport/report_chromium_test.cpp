@@ -10,14 +10,21 @@
 
 namespace {
 
-// Forces every lazy picture to load, waits for all of them, and appends one
-// line with the counts to the page, which --dump-dom then prints.
+// After the page's own start-up, copies every case template into the page, forces every lazy picture to load,
+// waits for all of them, and appends one line with the counts to the page,
+// which --dump-dom then prints.
 const char* const check_script = R"js(<script>
 var pageErrors = [];
 window.addEventListener('error', function (e) {
   pageErrors.push(e.message || (e.target && e.target.getAttribute && e.target.getAttribute('src')) || 'error');
 }, true);
-document.addEventListener('DOMContentLoaded', function () {
+document.addEventListener('DOMContentLoaded', function () { setTimeout(function () {
+  var holder = document.createElement('div');
+  holder.style.display = 'none';
+  Array.prototype.forEach.call(document.querySelectorAll('template'), function (t) {
+    holder.appendChild(t.content.cloneNode(true));
+  });
+  document.body.appendChild(holder);
   var imgs = Array.prototype.slice.call(document.images);
   imgs.forEach(function (i) { i.loading = 'eager'; });
   var timer = setInterval(function () {
@@ -30,7 +37,7 @@ document.addEventListener('DOMContentLoaded', function () {
                        ' END ' + broken.join(' ') + ' ' + pageErrors.join(' | ');
     document.body.appendChild(line);
   }, 50);
-});
+}, 0); });
 </script>)js";
 
 std::string chromium_path() {
@@ -81,18 +88,28 @@ TEST(PlatereportChromium, LoadsWithoutErrorsAndEveryPictureResolves) {
     html.insert(head + 6, check_script);
     spit(work / "run" / "check.html", html);
 
-    const fs::path profile = work / "profile";
-    fs::create_directories(profile);
-    const CommandResult r = run_command(
-        {"timeout", "180", chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--user-data-dir=" + profile.string(), "--virtual-time-budget=20000", "--dump-dom",
-         "file://" + (work / "run" / "check.html").string()},
-        work);
+    const auto dump_dom = [&](const std::string& url, const std::string& profile_name) {
+        const fs::path profile = work / profile_name;
+        fs::create_directories(profile);
+        return run_command({"timeout", "180", chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                            "--user-data-dir=" + profile.string(), "--virtual-time-budget=20000", "--dump-dom", url},
+                           work);
+    };
+    const std::string page = "file://" + (work / "run" / "check.html").string();
+    const CommandResult r = dump_dom(page, "profile");
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const size_t at = r.out.find("<pre>CHECK ");
     ASSERT_NE(at, std::string::npos) << "the page did not finish loading its pictures:\n" << r.err;
     const std::string line = r.out.substr(at + 5, r.out.find(" END", at) - at - 5);
     EXPECT_EQ(line, "CHECK images=12 broken=0 errors=0") << r.out.substr(at, 2000);
     EXPECT_NE(r.out.find("Plate validation report"), std::string::npos);
+    EXPECT_NE(r.out.find("<section id=\"case-view\" class=\"case-view\" hidden=\"\"></section>"), std::string::npos);
+
+    // The link of a frame's pictures opens that case in the overlay.
+    const CommandResult opened = dump_dom(page + "#c0", "profile_c0");
+    ASSERT_EQ(opened.exit_code, 0) << opened.err;
+    EXPECT_NE(opened.out.find("<section id=\"case-view\" class=\"case-view\"><div class=\"case\">"), std::string::npos);
+    EXPECT_NE(opened.out.find("<h2>Case b</h2>"), std::string::npos);
+    EXPECT_NE(opened.out.find("<pre>CHECK images=17 broken=0 errors=0 END"), std::string::npos);
 }
