@@ -1,5 +1,6 @@
 #include "field_stats.h"
 #include "html_report.h"
+#include "tree_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -144,4 +145,29 @@ TEST(FrameFacts, SharedCaseFolderHoldsTheLastFramesPictures) {
         EXPECT_EQ(facts[i].picture_frame, want[i].picture_frame) << i;
         EXPECT_EQ(facts[i].fallback, want[i].fallback) << i;
     }
+}
+
+TEST(FieldReport, FromATreeOnDisk) {
+    TestTree t;
+    t.frames = {
+        {"g1", "a/1.jpg", "品川 300 あ 12-34", "", "check", "", "", "", "", ""},
+        {"g1", "a/2.jpg", "品川 300 あ 12-34", "品川 300 あ 12-34", "correct", "品川", "300", "あ", "12-34", "x:y"},
+        {"g2", "b/1.jpg", "足立 500 さ 1-23", "足立 500 ち 1-28", "check", "足立", "500", "ち", "1-28", ""},
+        {"g2", "b/2.jpg", "足立 500 さ 1-23", "足立 500 ち 1-23", "check", "足立", "500", "ち", "1-23", ""},
+        {"g3", "c/1.jpg", "", "足立", "unknown", "足立", "", "", "", ""},
+    };
+    t.groups = {{"g1", "品川 300 あ 12-34", "品川 300 あ 12-34", "correct", "品川", "300", "あ", "12-34", "2"}};
+    const fs::path dir = scratch_dir("field_tree") / "run";
+    write_tree(dir, t);
+    const RunTree tree = read_run_tree(dir.string());
+    EXPECT_EQ(tree.totals.frame_total, 5);
+    EXPECT_EQ(tree.groups.at(0).frame_count, 2);
+    const FieldReport r = field_report(tree.frames);
+    EXPECT_EQ(r.with_expectation, 4);
+    EXPECT_EQ(r.compared, 4);
+    EXPECT_EQ(r.plates_matched, 1);
+    EXPECT_EQ((std::array<long, 4>{r.fields[0].matched, r.fields[1].matched, r.fields[2].matched, r.fields[3].matched}),
+              (std::array<long, 4>{3, 3, 1, 2}));
+    EXPECT_EQ(listed(r.fields[2].confusions), (std::vector<std::string>{"さ>ちx2", "あ>x1"}));
+    EXPECT_EQ(listed(r.fields[3].confusions), (std::vector<std::string>{"1-23>1-28x1", "12-34>x1"}));
 }
