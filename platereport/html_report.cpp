@@ -1,18 +1,16 @@
 #include "html_report.h"
 
 #include "field_stats.h"
+#include "html_text.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
 #include <stdexcept>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -495,48 +493,6 @@ void write_case(std::ostream& out, const Links& links, const CaseDir& dir, size_
 }
 
 } // namespace
-
-std::string html_escape(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string url_path(const std::string& s) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char ch : s) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~' || c == '/') {
-            out += ch;
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-std::string tree_href(const std::string& report_file, const std::string& tree_dir) {
-    const fs::path from = fs::absolute(report_file).lexically_normal().parent_path();
-    const fs::path to = fs::absolute(tree_dir).lexically_normal();
-    std::string rel = to.lexically_relative(from).generic_string();
-    if (rel.empty() || rel == ".") return "";
-    if (rel.back() == '/') rel.pop_back();
-    return rel + "/";
-}
 
 std::string render_report(const RunTree& tree, const std::string& tree_prefix) {
     const Links links{tree_prefix};

@@ -1,5 +1,6 @@
 // platereport: turns one platebench output tree into an HTML report.
 #include "html_report.h"
+#include "html_text.h"
 #include "run_tree.h"
 
 #include <iostream>

@@ -1,5 +1,5 @@
 #include "field_stats.h"
-#include "html_report.h"
+#include "html_text.h"
 #include "tree_builder.h"
 
 #include <gtest/gtest.h>
