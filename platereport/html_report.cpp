@@ -383,11 +383,17 @@ void write_frames(std::ostream& out, const RunTree& tree, const Links& links, co
     out << "</tbody></table>\n";
 }
 
+// Only the large pictures link to the file at full size: a case has dozens of
+// small ones, and a run thousands of cases, all in one page.
 void write_figure(std::ostream& out, const Links& links, const CaseDir& dir, const std::string& file,
                   const std::string& caption_html, const char* size_class) {
-    out << "<figure class=\"" << size_class << "\"><a href=\"" << links.picture(dir.name, file)
-        << "\"><img loading=\"lazy\" decoding=\"async\" alt=\"\" src=\"" << links.picture(dir.name, file)
-        << "\"></a><figcaption>" << caption_html << "</figcaption></figure>";
+    const std::string src = links.picture(dir.name, file);
+    const bool linked = std::string(size_class) == "large";
+    out << "<figure class=\"" << size_class << "\">";
+    if (linked) out << "<a href=\"" << src << "\">";
+    out << "<img alt=\"\" src=\"" << src << "\">";
+    if (linked) out << "</a>";
+    out << "<figcaption>" << caption_html << "</figcaption></figure>";
 }
 
 // OCR candidates by source tag ("original_det_crop_0", "gray_full", ...); a
