@@ -376,7 +376,10 @@ void write_frames(std::ostream& out, const RunTree& tree, const Links& links, co
             out << "</div></details>";
         }
         out << "</td><td>";
-        if (dir.exists) out << "<a href=\"#c" << case_index.at(name) << "\">pictures</a>";
+        // The folder link also serves browsers that run no scripts.
+        if (dir.exists)
+            out << "<a href=\"#c" << case_index.at(name) << "\">pictures</a> <a class=\"small\" href=\""
+                << html_escape(links.prefix + "cases/" + url_path(name) + "/") << "\">folder</a>";
         else out << "<span class=\"muted\">no case folder</span>";
         out << "</td></tr>\n";
     }
