@@ -18,21 +18,20 @@ struct Stats {
     double mean = 0, median = 0, p95 = 0;
 };
 
-template <typename F>
-Stats time_runs(int runs, F&& f) {
-    for (int i = 0; i < 3; ++i) f();
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        f();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
+Stats summarise(std::vector<double> ms) {
     std::sort(ms.begin(), ms.end());
     Stats s;
     for (double v : ms) s.mean += v / ms.size();
     s.median = ms[ms.size() / 2];
     s.p95 = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
     return s;
+}
+
+template <typename F>
+double time_once(F&& f) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
 } // namespace
@@ -51,16 +50,24 @@ int main(int argc, char** argv) {
         cv::Mat rgb(h, w, CV_8UC3);
         cv::randu(rgb, 0, 256);
 
-        const Stats layer = time_runs(runs, [&] { model.infer_uint8_nhwc(rgb); });
-
         const std::vector<uint8_t> blob = read_file_binary(path);
         cv::dnn::Net net = cv::dnn::readNetFromONNX(reinterpret_cast<const char*>(blob.data()), blob.size());
         const cv::Mat input = cv::dnn::blobFromImage(rgb, 1.0, cv::Size(), cv::Scalar(), false, false, CV_32F);
         std::vector<cv::Mat> outs;
-        const Stats direct = time_runs(runs, [&] {
+        const auto run_layer = [&] { model.infer_uint8_nhwc(rgb); };
+        const auto run_direct = [&] {
             net.setInput(input);
             net.forward(outs, net.getUnconnectedOutLayersNames());
-        });
+        };
+
+        // Alternate the two so that both see the same machine load.
+        for (int i = 0; i < 3; ++i) run_layer(), run_direct();
+        std::vector<double> layer_ms, direct_ms;
+        for (int i = 0; i < runs; ++i) {
+            layer_ms.push_back(time_once(run_layer));
+            direct_ms.push_back(time_once(run_direct));
+        }
+        const Stats layer = summarise(layer_ms), direct = summarise(direct_ms);
 
         std::printf("model %s input %dx%d runs %d threads %d\n", path.c_str(), w, h, runs, cv::getNumThreads());
         std::printf("  runtime layer : mean %.3f ms  median %.3f ms  p95 %.3f ms\n", layer.mean, layer.median,
