@@ -75,3 +75,30 @@ cv2.imwrite(p("deep16.png"), cv2.cvtColor(plate, cv2.COLOR_BGR2GRAY).astype(np.u
 scene = np.full((6000, 8000, 3), 190, np.uint8)
 cv2.putText(scene, "12-34", (1000, 4000), cv2.FONT_HERSHEY_SIMPLEX, 40, (0, 0, 0), 60)
 cv2.imwrite(p("huge_8000x6000.jpg"), scene)
+
+# Models whose tensors hold fewer values than their dimensions promise: one in
+# an initializer, one in a Constant node.
+import onnx  # noqa: E402
+from onnx import TensorProto, helper  # noqa: E402
+
+short = onnx.load(p("corner.onnx"))
+for init in short.graph.initializer:
+    if init.name == "corners_b":
+        init.raw_data = init.raw_data[:16]
+onnx.save(short, p("short_initializer.onnx"))
+
+constant = helper.make_tensor("c", TensorProto.FLOAT, [1, 8], b"\0" * 32, raw=True)
+constant.raw_data = constant.raw_data[:12]
+graph = helper.make_graph(
+    [helper.make_node("Constant", [], ["k"], value=constant),
+     helper.make_node("GlobalAveragePool", ["images"], ["pooled"]),
+     helper.make_node("Flatten", ["pooled"], ["flat"], axis=1),
+     helper.make_node("MatMul", ["flat", "w"], ["mm"]),
+     helper.make_node("Add", ["mm", "k"], ["corners"])],
+    "short_constant",
+    [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, 128, 256])],
+    [helper.make_tensor_value_info("corners", TensorProto.FLOAT, [1, 8])],
+    [onnx.numpy_helper.from_array(np.zeros((3, 8), np.float32), "w")])
+m = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 11)])
+m.ir_version = 6
+onnx.save(m, p("short_constant.onnx"))
