@@ -1,4 +1,5 @@
 // parse_jp_plate on any candidate texts and region words, UTF-8 or not.
+#include "driver/text_util.h"
 #include "fuzz_bytes.h"
 #include "kana/kana_table.h"
 #include "parse/plate_parser.h"
@@ -39,7 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const std::string& w : region_words) listed = listed || w == f.region;
         if (!listed) std::abort();
     }
-    if (f.plate_text.empty() != (f.region.empty() && f.class_no.empty() && f.kana.empty() && f.serial.empty()))
-        std::abort();
+    // The plate text is the four fields joined and trimmed (a region word of white space only trims away).
+    const bool none = f.region.empty() && f.class_no.empty() && f.kana.empty() && f.serial.empty();
+    const std::string joined = none ? "" : trim(f.region + " " + f.class_no + " " + f.kana + " " + f.serial);
+    if (f.plate_text != joined) std::abort();
     return 0;
 }
