@@ -157,17 +157,29 @@ int init_context(Context& ctx, const uint8_t* data, size_t size) {
 }
 
 // Interleaved or planar, bytes or floats, into the graph's float NCHW blob.
+// A C caller can store any number in an enum field; loaded as the enum type,
+// a number outside its values would be undefined, so it is read as bytes.
+template <typename E>
+int32_t enum_field(const E& field) {
+    static_assert(sizeof(E) == sizeof(int32_t), "C enums are 32 bits here");
+    int32_t value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 int convert_input(Context& ctx, const rknn_input& in) {
     const Tensor& t = ctx.inputs[in.index];
     cv::Mat& blob = ctx.input_blobs[in.index];
-    const bool bytes = in.type == RKNN_TENSOR_UINT8 && !in.pass_through;
-    if (!bytes && in.type != RKNN_TENSOR_FLOAT32 && !in.pass_through) return RKNN_ERR_INPUT_INVALID;
-    if (in.fmt != RKNN_TENSOR_NCHW && in.fmt != RKNN_TENSOR_NHWC) return RKNN_ERR_INPUT_INVALID;
+    const int32_t type = enum_field(in.type);
+    const int32_t fmt = enum_field(in.fmt);
+    const bool bytes = type == RKNN_TENSOR_UINT8 && !in.pass_through;
+    if (!bytes && type != RKNN_TENSOR_FLOAT32 && !in.pass_through) return RKNN_ERR_INPUT_INVALID;
+    if (fmt != RKNN_TENSOR_NCHW && fmt != RKNN_TENSOR_NHWC) return RKNN_ERR_INPUT_INVALID;
     const size_t need = t.elems * (bytes ? 1 : sizeof(float));
     if (!in.buf || in.size != need) return RKNN_ERR_INPUT_INVALID;
 
     float* dst = blob.ptr<float>();
-    const bool interleaved = t.dims.size() == 4 && in.fmt == RKNN_TENSOR_NHWC && !in.pass_through;
+    const bool interleaved = t.dims.size() == 4 && fmt == RKNN_TENSOR_NHWC && !in.pass_through;
     if (!interleaved) {
         if (bytes) {
             const auto* src = static_cast<const uint8_t*>(in.buf);
