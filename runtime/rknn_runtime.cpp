@@ -266,7 +266,8 @@ int rknn_query(rknn_context context, rknn_query_cmd cmd, void* info, uint32_t si
         Context* ctx = lookup(context);
         if (!ctx) return RKNN_ERR_CTX_INVALID;
         if (!info) return RKNN_ERR_PARAM_INVALID;
-        switch (cmd) {
+        const int32_t command = enum_field(cmd);
+        switch (command) {
         case RKNN_QUERY_IN_OUT_NUM: {
             if (size < sizeof(rknn_input_output_num)) return RKNN_ERR_PARAM_INVALID;
             auto* num = static_cast<rknn_input_output_num*>(info);
@@ -278,7 +279,7 @@ int rknn_query(rknn_context context, rknn_query_cmd cmd, void* info, uint32_t si
         case RKNN_QUERY_OUTPUT_ATTR: {
             if (size < sizeof(rknn_tensor_attr)) return RKNN_ERR_PARAM_INVALID;
             auto* attr = static_cast<rknn_tensor_attr*>(info);
-            const bool is_input = cmd == RKNN_QUERY_INPUT_ATTR;
+            const bool is_input = command == RKNN_QUERY_INPUT_ATTR;
             const auto& list = is_input ? ctx->inputs : ctx->outputs;
             const uint32_t index = attr->index;
             if (index >= list.size()) return RKNN_ERR_PARAM_INVALID;
