@@ -131,6 +131,101 @@ bool parse_tensor_name(Reader r, std::string& name) {
     return true;
 }
 
+// Bytes per element of a TensorProto data type stored as raw bytes; 0 for
+// types that cannot be stored that way.
+uint64_t raw_element_size(uint64_t data_type) {
+    switch (data_type) {
+    case 2: case 3: case 9: return 1;           // uint8, int8, bool
+    case 4: case 5: case 10: return 2;          // uint16, int16, float16
+    case 1: case 6: case 12: return 4;          // float, int32, uint32
+    case 7: case 11: case 13: return 8;         // int64, double, uint64
+    default: return 0;
+    }
+}
+
+// Elements in one repeated numeric field, packed or not.
+bool count_repeated(uint32_t wire, Reader sub, uint64_t fixed_size, uint64_t& count) {
+    if (wire != 2) {
+        ++count;
+        return true;
+    }
+    if (fixed_size) {
+        const uint64_t len = static_cast<uint64_t>(sub.end - sub.p);
+        if (len % fixed_size) return false;
+        count += len / fixed_size;
+        return true;
+    }
+    while (!sub.done()) {
+        uint64_t v = 0;
+        if (!sub.varint(v)) return false;
+        ++count;
+    }
+    return true;
+}
+
+// OpenCV's importer copies as many elements as a tensor's dimensions
+// promise, whatever its data holds; so a tensor must hold exactly that many.
+bool tensor_data_fits(Reader r) {
+    uint64_t data_type = 0, elems = 1, typed = 0, raw_bytes = 0;
+    bool has_raw = false;
+    constexpr uint64_t max_elems = uint64_t(1) << 40;
+    while (!r.done()) {
+        uint32_t n, w;
+        Reader sub{nullptr, nullptr};
+        uint64_t v = 0;
+        if (!r.field(n, w, sub, v)) return false;
+        if (n == 1) { // dims
+            std::vector<uint64_t> dims;
+            if (w == 0) dims.push_back(v);
+            else if (w == 2)
+                while (!sub.done()) {
+                    if (!sub.varint(v)) return false;
+                    dims.push_back(v);
+                }
+            for (uint64_t d : dims) {
+                if (static_cast<int64_t>(d) < 0 || d > max_elems) return false;
+                elems = d == 0 ? 0 : elems * d;
+                if (elems > max_elems) return false;
+            }
+        } else if (n == 2 && w == 0) {
+            data_type = v;
+        } else if (n == 9 && w == 2) {
+            has_raw = true;
+            raw_bytes = static_cast<uint64_t>(sub.end - sub.p);
+        } else if (n == 4 || n == 10) { // float_data, double_data
+            if (!count_repeated(w, sub, n == 4 ? 4 : 8, typed)) return false;
+        } else if (n == 5 || n == 7 || n == 11) { // int32_data, int64_data, uint64_data
+            if (!count_repeated(w, sub, 0, typed)) return false;
+        } else if (n == 6 && w == 2) { // string_data
+            ++typed;
+        }
+    }
+    if (has_raw) {
+        const uint64_t size = raw_element_size(data_type);
+        return size != 0 && typed == 0 && raw_bytes == elems * size;
+    }
+    return typed == elems;
+}
+
+// Tensors held in a node's attributes (Constant and the like).
+bool node_tensors_fit(Reader r) {
+    while (!r.done()) {
+        uint32_t n, w;
+        Reader sub{nullptr, nullptr};
+        uint64_t v = 0;
+        if (!r.field(n, w, sub, v)) return false;
+        if (n != 5 || w != 2) continue; // attribute
+        while (!sub.done()) {
+            uint32_t an, aw;
+            Reader tensor{nullptr, nullptr};
+            uint64_t av = 0;
+            if (!sub.field(an, aw, tensor, av)) return false;
+            if ((an == 5 || an == 11) && aw == 2 && !tensor_data_fits(tensor)) return false; // t, tensors
+        }
+    }
+    return true;
+}
+
 bool parse_graph(Reader r, OnnxGraphInfo& info) {
     std::vector<OnnxTensorInfo> declared_inputs;
     std::set<std::string> initializers;
@@ -140,9 +235,11 @@ bool parse_graph(Reader r, OnnxGraphInfo& info) {
         uint64_t v = 0;
         if (!r.field(n, w, sub, v)) return false;
         if (w != 2) continue;
-        if (n == 5) {
+        if (n == 1) {
+            if (!node_tensors_fit(sub)) return false;
+        } else if (n == 5) {
             std::string name;
-            if (!parse_tensor_name(sub, name)) return false;
+            if (!parse_tensor_name(sub, name) || !tensor_data_fits(sub)) return false;
             initializers.insert(name);
         } else if (n == 11 || n == 12) {
             OnnxTensorInfo t;

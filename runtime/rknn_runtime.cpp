@@ -157,17 +157,29 @@ int init_context(Context& ctx, const uint8_t* data, size_t size) {
 }
 
 // Interleaved or planar, bytes or floats, into the graph's float NCHW blob.
+// A C caller can store any number in an enum field; loaded as the enum type,
+// a number outside its values would be undefined, so it is read as bytes.
+template <typename E>
+int32_t enum_field(const E& field) {
+    static_assert(sizeof(E) == sizeof(int32_t), "C enums are 32 bits here");
+    int32_t value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 int convert_input(Context& ctx, const rknn_input& in) {
     const Tensor& t = ctx.inputs[in.index];
     cv::Mat& blob = ctx.input_blobs[in.index];
-    const bool bytes = in.type == RKNN_TENSOR_UINT8 && !in.pass_through;
-    if (!bytes && in.type != RKNN_TENSOR_FLOAT32 && !in.pass_through) return RKNN_ERR_INPUT_INVALID;
-    if (in.fmt != RKNN_TENSOR_NCHW && in.fmt != RKNN_TENSOR_NHWC) return RKNN_ERR_INPUT_INVALID;
+    const int32_t type = enum_field(in.type);
+    const int32_t fmt = enum_field(in.fmt);
+    const bool bytes = type == RKNN_TENSOR_UINT8 && !in.pass_through;
+    if (!bytes && type != RKNN_TENSOR_FLOAT32 && !in.pass_through) return RKNN_ERR_INPUT_INVALID;
+    if (fmt != RKNN_TENSOR_NCHW && fmt != RKNN_TENSOR_NHWC) return RKNN_ERR_INPUT_INVALID;
     const size_t need = t.elems * (bytes ? 1 : sizeof(float));
     if (!in.buf || in.size != need) return RKNN_ERR_INPUT_INVALID;
 
     float* dst = blob.ptr<float>();
-    const bool interleaved = t.dims.size() == 4 && in.fmt == RKNN_TENSOR_NHWC && !in.pass_through;
+    const bool interleaved = t.dims.size() == 4 && fmt == RKNN_TENSOR_NHWC && !in.pass_through;
     if (!interleaved) {
         if (bytes) {
             const auto* src = static_cast<const uint8_t*>(in.buf);
@@ -254,7 +266,8 @@ int rknn_query(rknn_context context, rknn_query_cmd cmd, void* info, uint32_t si
         Context* ctx = lookup(context);
         if (!ctx) return RKNN_ERR_CTX_INVALID;
         if (!info) return RKNN_ERR_PARAM_INVALID;
-        switch (cmd) {
+        const int32_t command = enum_field(cmd);
+        switch (command) {
         case RKNN_QUERY_IN_OUT_NUM: {
             if (size < sizeof(rknn_input_output_num)) return RKNN_ERR_PARAM_INVALID;
             auto* num = static_cast<rknn_input_output_num*>(info);
@@ -266,7 +279,7 @@ int rknn_query(rknn_context context, rknn_query_cmd cmd, void* info, uint32_t si
         case RKNN_QUERY_OUTPUT_ATTR: {
             if (size < sizeof(rknn_tensor_attr)) return RKNN_ERR_PARAM_INVALID;
             auto* attr = static_cast<rknn_tensor_attr*>(info);
-            const bool is_input = cmd == RKNN_QUERY_INPUT_ATTR;
+            const bool is_input = command == RKNN_QUERY_INPUT_ATTR;
             const auto& list = is_input ? ctx->inputs : ctx->outputs;
             const uint32_t index = attr->index;
             if (index >= list.size()) return RKNN_ERR_PARAM_INVALID;

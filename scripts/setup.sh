@@ -9,6 +9,7 @@ packages=(
   libopencv-dev libgtest-dev
   python3 python3-numpy python3-onnx python3-opencv python3-pil
   fonts-noto-cjk fonts-ipafont-gothic
+  clang libclang-rt-14-dev valgrind
 )
 missing=()
 for p in "${packages[@]}"; do
