@@ -25,7 +25,7 @@ for side in native aarch64; do
   fi
   rm -rf "$out/run" "${out:?}/$side"
   start=$(date +%s%N)
-  "${program[@]}" --input-list "$list" --output-dir "$out/run" > "$out/$side.stdout"
+  "${program[@]}" --input-list "$list" --output-dir "$out/run" > "$out/$side.stdout" 2> "$out/$side.stderr"
   end=$(date +%s%N)
   mv "$out/run" "$out/$side"
   echo "$side: $(( (end - start) / 1000000000 )) s wall"
@@ -41,7 +41,14 @@ for f in frame_summary.csv FINAL_RESULT.json summary.csv; do
     status=1
   fi
 done
-if cmp -s "$out/native.stdout" "$out/aarch64.stdout"; then echo "same: standard output"; else echo "DIFFERENT: standard output"; status=1; fi
+for stream in stdout stderr; do
+  if cmp -s "$out/native.$stream" "$out/aarch64.$stream"; then
+    echo "same: $stream"
+  else
+    echo "DIFFERENT: $stream"
+    status=1
+  fi
+done
 # Per-case records and debug pictures: reported, not judged.
 if diff -rq "$out/native/cases" "$out/aarch64/cases" > "$out/cases.diff"; then
   echo "same: every file under cases/"
