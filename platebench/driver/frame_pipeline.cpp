@@ -1,5 +1,6 @@
 #include "driver/frame_pipeline.h"
 
+#include "driver/debug_picture.h"
 #include "driver/text_util.h"
 #include "kana/kana_fallback.h"
 #include "locate/plate_corner.h"
@@ -46,13 +47,13 @@ FrameOutcome process_case(const CaseItem& item, size_t index, size_t total, cons
     const cv::Rect whole(0, 0, scene.cols, scene.rows);
     const cv::Rect region = (detections.empty() ? whole : detections.front().box) & whole;
     const cv::Mat roi = scene(region).clone();
-    cv::imwrite(case_dir + "/plate_roi.jpg", roi);
+    write_debug_picture(case_dir + "/plate_roi.jpg", roi);
 
     const std::vector<cv::Point2f> corners = run_plate_corner(models.plate_corner, roi);
-    cv::imwrite(case_dir + "/corner_debug.jpg", draw_corner_debug(roi, corners));
+    write_debug_picture(case_dir + "/corner_debug.jpg", draw_corner_debug(roi, corners));
 
     const cv::Mat rectified = warp_plate(roi, corners, 320, 96);
-    cv::imwrite(case_dir + "/rectified_plate.jpg", rectified);
+    write_debug_picture(case_dir + "/rectified_plate.jpg", rectified);
 
     FrameOutcome outcome;
     FrameResult& frame = outcome.frame;

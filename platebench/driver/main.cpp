@@ -3,11 +3,13 @@
 #include "driver/frame_pipeline.h"
 #include "driver/group_vote.h"
 #include "driver/model_setup.h"
+#include "driver/profile.h"
 #include "driver/result_files.h"
 #include "driver/text_util.h"
 
 #include <opencv2/core/utils/logger.hpp>
 
+#include <chrono>
 #include <exception>
 #include <fstream>
 #include <iostream>
@@ -53,6 +55,7 @@ int run(int argc, char** argv) {
     std::vector<FrameResult> frames;
     for (size_t i = 0; i < cases.size(); ++i) {
         const CaseItem& item = cases[i];
+        const auto frame_start = std::chrono::steady_clock::now();
         const std::string case_dir = args.output_dir + "/cases/" + basename_no_ext(item.image_path);
         ensure_dir(case_dir);
         FrameOutcome outcome =
@@ -63,6 +66,7 @@ int run(int argc, char** argv) {
         write_text_file(case_dir + "/result.txt", result_txt(outcome.frame, outcome.status));
         write_text_file(case_dir + "/result.json", result_json(outcome.frame, outcome.status));
         frame_summary << frame_summary_row(outcome.frame, outcome.status);
+        profile_frame(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - frame_start).count());
     }
     frame_summary.flush();
 
@@ -87,6 +91,7 @@ int run(int argc, char** argv) {
     write_text_file(args.output_dir + "/FINAL_RESULT.json",
                     final_result_json(args.input_mode, use_plate_det, totals, args.output_dir));
     std::cout << final_block(args.input_mode, use_plate_det, totals, args.output_dir);
+    profile_write_report();
 
     return args.fail_on_error && totals.group_check_or_failed > 0 ? 2 : 0;
 }

@@ -1,12 +1,13 @@
 #include "kana/kana_fallback.h"
 
+#include "driver/debug_picture.h"
+#include "driver/profile.h"
 #include "driver/vote.h"
 #include "kana/kana_decode.h"
 #include "kana/kana_table.h"
 #include "ocr/image_helpers.h"
 #include "ocr/text_recognition.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <iostream>
@@ -69,6 +70,7 @@ bool contains(const std::string& text, const char* part) { return text.find(part
 } // namespace
 
 std::vector<KanaVariant> make_kana_fallback_variants(const cv::Mat& rectified, const cv::Mat& roi) {
+    ProfileScope timed("image_prep");
     std::vector<KanaVariant> variants;
     variants.reserve(100);
     for (const KanaArea& area : kKanaAreas) {
@@ -94,7 +96,7 @@ std::string search_kana_variants(const std::vector<KanaVariant>& variants, const
     VoteTable direct_votes;
     VoteTable constrained_votes;
     for (const KanaVariant& variant : variants) {
-        cv::imwrite(case_dir + "/kana_fallback_" + variant.name + ".jpg", variant.image);
+        write_debug_picture(case_dir + "/kana_fallback_" + variant.name + ".jpg", variant.image);
         const std::string text = read_text(variant.image);
         const std::string kana = find_kana_or_visual_confusion(text);
         const std::string kana_constrained = read_kana_constrained(variant.image);

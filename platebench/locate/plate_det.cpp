@@ -1,8 +1,8 @@
 #include "locate/plate_det.h"
 
 #include "driver/bounded_sort.h"
+#include "driver/debug_picture.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -82,6 +82,6 @@ std::vector<PlateDetection> run_plate_det(RknnModel* model, const cv::Mat& scene
 
     cv::Mat debug = scene.clone();
     for (const PlateDetection& d : detections) cv::rectangle(debug, d.box, cv::Scalar(0, 255, 0), 2, cv::LINE_8, 0);
-    cv::imwrite(out_dir + "/plate_det_debug.jpg", debug);
+    write_debug_picture(out_dir + "/plate_det_debug.jpg", debug);
     return detections;
 }

@@ -1,5 +1,7 @@
 #include "rknn_model.h"
 
+#include "driver/profile.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -23,6 +25,7 @@ void RknnModel::release() {
 void RknnModel::load(const std::string& path) {
     release();
     model_path = path;
+    profile_bucket = "model:" + path.substr(path.rfind('/') + 1);
     std::vector<uint8_t> blob = read_file_binary(path);
 
     int ret = rknn_init(&ctx, blob.data(), static_cast<uint32_t>(blob.size()), 0, nullptr);
@@ -53,6 +56,7 @@ void RknnModel::load(const std::string& path) {
 }
 
 std::vector<std::vector<float>> RknnModel::infer_uint8_nhwc(const cv::Mat& rgb) {
+    ProfileScope timed(profile_bucket);
     if (ctx == 0) throw std::runtime_error("RKNN model not loaded");
     if (rgb.empty() || rgb.type() != CV_8UC3) throw std::runtime_error("input must be CV_8UC3 RGB image");
     // The runtime reads the pixels as one block.
@@ -150,6 +154,7 @@ std::vector<uint8_t> read_file_binary(const std::string& path) {
 }
 
 cv::Mat bgr_to_rgb_resized(const cv::Mat& bgr, int w, int h) {
+    ProfileScope timed("image_prep");
     cv::Mat resized;
     cv::resize(bgr, resized, cv::Size(w, h), 0, 0, cv::INTER_LINEAR);
     cv::Mat rgb;

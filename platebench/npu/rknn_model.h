@@ -38,6 +38,7 @@ private:
     rknn_input_output_num io_num{};
     std::vector<rknn_tensor_attr> input_attrs;
     std::vector<rknn_tensor_attr> output_attrs_;
+    std::string profile_bucket = "model";
 };
 
 std::vector<uint8_t> read_file_binary(const std::string& path);

@@ -1,5 +1,7 @@
 #include "ocr/image_helpers.h"
 
+#include "driver/profile.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 #include <vector>
 
 cv::Mat make_gray_bgr(const cv::Mat& image) {
+    ProfileScope timed("image_prep");
     cv::Mat gray;
     cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
     cv::Mat bgr;
@@ -15,6 +18,7 @@ cv::Mat make_gray_bgr(const cv::Mat& image) {
 }
 
 cv::Mat make_clahe_bgr(const cv::Mat& image) {
+    ProfileScope timed("image_prep");
     cv::Mat lab;
     cv::cvtColor(image, lab, cv::COLOR_BGR2Lab);
     std::vector<cv::Mat> channels;
@@ -28,6 +32,7 @@ cv::Mat make_clahe_bgr(const cv::Mat& image) {
 }
 
 cv::Mat make_sharpen_bgr(const cv::Mat& image) {
+    ProfileScope timed("image_prep");
     cv::Mat blur;
     cv::GaussianBlur(image, blur, cv::Size(0, 0), 1.0, 0.0, cv::BORDER_DEFAULT);
     cv::Mat sharp;
@@ -43,6 +48,7 @@ int clamp_edge(float value, int upper) {
 } // namespace
 
 cv::Mat crop_ratio(const cv::Mat& image, float left, float top, float right, float bottom) {
+    ProfileScope timed("image_prep");
     const int width = image.cols;
     const int height = image.rows;
     const int x0 = clamp_edge(std::floor(static_cast<float>(width) * left), width - 1);

@@ -1,11 +1,11 @@
 #include "ocr/ocr_variants.h"
 
+#include "driver/debug_picture.h"
 #include "driver/text_util.h"
 #include "ocr/image_helpers.h"
 #include "ocr/text_detection.h"
 #include "ocr/text_recognition.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <utility>
@@ -43,7 +43,7 @@ void read_detected_boxes(RknnModel& rec_model, const cv::Mat& picture, const std
         if (inside.width <= 0 || inside.height <= 0) continue;
         const cv::Mat crop = picture(inside).clone();
         const std::string number = std::to_string(k);
-        cv::imwrite(case_dir + "/ocr_" + name + "_crop_" + number + ".jpg", crop);
+        write_debug_picture(case_dir + "/ocr_" + name + "_crop_" + number + ".jpg", crop);
         add_text_if_valid(texts, name + "_det_crop_" + number, run_ppocr_rec(rec_model, crop, dict));
         ++k;
     }
@@ -65,7 +65,7 @@ std::vector<OcrText> run_whole_plate_ocr_variants(RknnModel& det_model, RknnMode
     for (const auto& [name_chars, picture] : variants) {
         const std::string name = name_chars;
         const std::string variant_prefix = case_dir + "/ocr_variant_" + name;
-        cv::imwrite(variant_prefix + ".jpg", picture);
+        write_debug_picture(variant_prefix + ".jpg", picture);
         const std::vector<TextBox> boxes = run_ppocr_det_boxes(det_model, picture, variant_prefix, det_thresh);
         read_detected_boxes(rec_model, picture, boxes, dict, case_dir, name, texts);
 

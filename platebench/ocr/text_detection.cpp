@@ -1,8 +1,8 @@
 #include "ocr/text_detection.h"
 
 #include "driver/bounded_sort.h"
+#include "driver/debug_picture.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -111,12 +111,12 @@ std::vector<TextBox> run_ppocr_det_boxes(RknnModel& model, const cv::Mat& image,
     const cv::Mat mask = det_mask_from_map(values, thresh);
     cv::Mat mask_debug;
     cv::resize(mask, mask_debug, image.size(), 0, 0, cv::INTER_LINEAR);
-    cv::imwrite(debug_prefix + "_det_mask.jpg", mask_debug);
+    write_debug_picture(debug_prefix + "_det_mask.jpg", mask_debug);
 
     const std::vector<TextBox> boxes = det_boxes_from_mask(mask, image.cols, image.rows);
 
     cv::Mat boxes_debug = image.clone();
     for (const TextBox& b : boxes) cv::rectangle(boxes_debug, b.rect, cv::Scalar(0, 255, 0), 2, cv::LINE_8, 0);
-    cv::imwrite(debug_prefix + "_det_boxes.jpg", boxes_debug);
+    write_debug_picture(debug_prefix + "_det_boxes.jpg", boxes_debug);
     return boxes;
 }

@@ -1,5 +1,7 @@
 #include "ocr/text_recognition.h"
 
+#include "driver/profile.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -14,6 +16,7 @@ constexpr int rec_h = 48;
 } // namespace
 
 cv::Mat make_rec_input_rgb(const cv::Mat& crop) {
+    ProfileScope timed("image_prep");
     if (crop.empty()) throw std::runtime_error("empty crop for recognition");
     const float sx = static_cast<float>(rec_w) / static_cast<float>(crop.cols);
     const float sy = static_cast<float>(rec_h) / static_cast<float>(crop.rows);

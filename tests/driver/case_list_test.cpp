@@ -1,6 +1,7 @@
 #include "driver/case_list.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,7 +10,7 @@
 
 namespace {
 std::string write_temp(const std::string& name, const std::string& content) {
-    const auto path = std::filesystem::temp_directory_path() / ("pb_case_list_" + name);
+    const auto path = std::filesystem::temp_directory_path() / ("pb_case_list_" + std::to_string(::getpid()) + "_" + name);
     std::ofstream(path, std::ios::binary) << content;
     return path.string();
 }

@@ -37,7 +37,8 @@ class PlatebenchCli : public testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("pb_cli_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("pb_cli_" + std::to_string(::getpid()) + "_" +
+               std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir / "models/rknn");
         fs::copy_file(fixture("corner.onnx"), dir / "models/rknn/plate_corner.rknn");

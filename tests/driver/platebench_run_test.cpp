@@ -38,7 +38,8 @@ class PlatebenchRun : public testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("pb_run_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("pb_run_" + std::to_string(::getpid()) + "_" +
+               std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir / "img");
         write_file(dir / "regions.txt", "川\n品川\n");
@@ -48,8 +49,8 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    CommandResult run(const std::string& rec, std::vector<std::string> extra) {
-        std::vector<std::string> args = {PLATEBENCH_BIN,
+    CommandResult run(const std::string& rec, std::vector<std::string> extra, const std::string& profile = "") {
+        std::vector<std::string> args = {"env", "PLATEBENCH_PROFILE=" + profile, PLATEBENCH_BIN,
                                          "--plate-det-model", fixture("run_det.onnx"),
                                          "--plate-corner-model", fixture("run_corner.onnx"),
                                          "--ppocr-det-model", fixture("run_textdet.onnx"),
@@ -179,4 +180,26 @@ TEST_F(PlatebenchRun, UnreadableImageEndsTheRunKeepingEarlierFrames) {
     EXPECT_FALSE(fs::exists(dir / "out/cases/g2_a"));
     EXPECT_FALSE(fs::exists(dir / "out/FINAL_RESULT.json"));
     EXPECT_EQ(read("out/summary.csv"), "old run\n") << "an earlier run's group table is left alone";
+}
+
+TEST_F(PlatebenchRun, ProfilingLeavesTheReportsAsTheyAre) {
+    write_file(dir / "list.csv", "img/g1_a.png,品川 300 さ 12-34,G1\nimg/g2_a.png,,G2\n");
+    const CommandResult plain = run("run_rec_nokana.onnx", {});
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    const std::string frames = read("out/frame_summary.csv"), final_json = read("out/FINAL_RESULT.json");
+
+    const CommandResult profiled = run("run_rec_nokana.onnx", {}, (dir / "profile.tsv").string());
+    EXPECT_EQ(profiled.exit_code, 0);
+    EXPECT_EQ(profiled.out, plain.out);
+    EXPECT_EQ(profiled.err, plain.err);
+    EXPECT_EQ(read("out/frame_summary.csv"), frames);
+    EXPECT_EQ(read("out/FINAL_RESULT.json"), final_json);
+
+    const std::string report = read("profile.tsv");
+    EXPECT_EQ(report.rfind("frames\t2\nframe_ms\t", 0), 0u) << report;
+    // Per frame: 5 text detections, 20 fixed-area readings, 200 kana-search readings.
+    EXPECT_NE(report.find("bucket\tmodel:run_rec_nokana.onnx\t440\t"), std::string::npos) << report;
+    EXPECT_NE(report.find("bucket\tmodel:run_textdet.onnx\t10\t"), std::string::npos) << report;
+    EXPECT_NE(report.find("bucket\tdebug_jpeg\t"), std::string::npos) << report;
+    EXPECT_NE(report.find("bucket\timage_prep\t"), std::string::npos) << report;
 }

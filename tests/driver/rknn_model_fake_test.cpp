@@ -3,6 +3,7 @@
 #include "npu/rknn_model.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -37,7 +38,7 @@ rknn_tensor_attr make_attr(std::vector<uint32_t> dims, uint32_t n_elems) {
 }
 
 std::string model_file() {
-    const auto path = std::filesystem::temp_directory_path() / "pb_fake_model.rknn";
+    const auto path = std::filesystem::temp_directory_path() / ("pb_fake_model_" + std::to_string(::getpid()) + ".rknn");
     std::ofstream(path, std::ios::binary) << "blob";
     return path.string();
 }

@@ -1,6 +1,7 @@
 #include "npu/rknn_model.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -24,10 +25,10 @@ TEST(RknnModel, LoadFailuresNameThePath) {
     RknnModel m;
     EXPECT_EQ(error_of([&] { m.load("/nonexistent/m.rknn"); }), "failed to open binary: /nonexistent/m.rknn");
 
-    const std::string text = (std::filesystem::temp_directory_path() / "pb_not_a_model.rknn").string();
+    const std::string text = (std::filesystem::temp_directory_path() / ("pb_not_a_model_" + std::to_string(::getpid()) + ".rknn")).string();
     std::ofstream(text) << "plain text, not a model\n";
     EXPECT_EQ(error_of([&] { m.load(text); }), "rknn_init failed: " + text + ", ret=-2");
-    const std::string empty = (std::filesystem::temp_directory_path() / "pb_empty.rknn").string();
+    const std::string empty = (std::filesystem::temp_directory_path() / ("pb_empty_" + std::to_string(::getpid()) + ".rknn")).string();
     std::ofstream{empty};
     EXPECT_EQ(error_of([&] { m.load(empty); }), "rknn_init failed: " + empty + ", ret=-2");
     EXPECT_EQ(error_of([&] { m.infer_uint8_nhwc(cv::Mat(4, 4, CV_8UC3)); }), "RKNN model not loaded");
