@@ -6,15 +6,14 @@
 # Why not `dpkg --add-architecture arm64` and install them beside the native
 # packages: libopencv-imgcodecs406:arm64 needs libgdal32:arm64, which is not
 # co-installable with libgdal32:amd64, so apt would remove the native OpenCV.
-# Here a private apt (own sources, lists and status) downloads the packages and
-# dpkg-deb unpacks them; the system's packages are not touched.
+# Here a private apt (the system's package sources, but its own lists, cache
+# and status) downloads the packages and dpkg-deb unpacks them; the system's
+# packages are not touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 root=$(realpath -m "${1:-build-aarch64-root}")
 packages=(libopencv-dev libgtest-dev libc6 libstdc++6)
-mirror=${AARCH64_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-security=${AARCH64_DEBIAN_SECURITY:-http://deb.debian.org/debian-security}
 stamp="$root/.unpacked"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ]; then
   echo "aarch64 root: $root (already unpacked)"
@@ -23,21 +22,13 @@ fi
 
 apt_dir="$root.apt"
 rm -rf "$root" "$apt_dir/cache/archives"
-mkdir -p "$root" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/sources.list.d" \
-         "$apt_dir/preferences.d"
+mkdir -p "$root" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/preferences.d"
 : > "$apt_dir/status"
-keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-cat > "$apt_dir/sources.list" <<EOF
-deb [arch=arm64 signed-by=$keyring] $mirror bookworm main
-deb [arch=arm64 signed-by=$keyring] $mirror bookworm-updates main
-deb [arch=arm64 signed-by=$keyring] $security bookworm-security main
-EOF
 
 apt_opts=(
   -o APT::Architecture=arm64 -o APT::Architectures::=arm64
   -o Dir::State::Lists="$apt_dir/lists" -o Dir::State::status="$apt_dir/status"
-  -o Dir::Cache="$apt_dir/cache" -o Dir::Etc::sourcelist="$apt_dir/sources.list"
-  -o Dir::Etc::sourceparts="$apt_dir/sources.list.d" -o Dir::Etc::preferences=/dev/null
+  -o Dir::Cache="$apt_dir/cache" -o Dir::Etc::preferences=/dev/null
   -o Dir::Etc::preferencesparts="$apt_dir/preferences.d" -o Acquire::Languages=none
   -o Debug::NoLocking=1
 )
