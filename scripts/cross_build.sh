@@ -16,16 +16,7 @@ packages=(
   crossbuild-essential-arm64 qemu-user-static debian-archive-keyring
   cmake python3 python3-numpy python3-onnx
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash scripts/apt_install.sh "${packages[@]}"
 
 bash scripts/aarch64_root.sh build-aarch64-root
 cmake -S . -B build-aarch64 -DCMAKE_BUILD_TYPE=Release \
