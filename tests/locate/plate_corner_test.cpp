@@ -1,21 +1,13 @@
 #include "locate/plate_corner.h"
 
+#include "stage_fixtures.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-namespace {
-
-void load_quietly(RknnModel& model, const std::string& name) {
-    testing::internal::CaptureStderr();
-    model.load(std::string(FIXTURE_DIR) + "/" + name);
-    testing::internal::GetCapturedStderr();
-}
-
-} // namespace
 
 TEST(RunPlateCorner, NormalisedPointsScaleToTheRegionAndClamp) {
     RknnModel model;

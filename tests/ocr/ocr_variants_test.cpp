@@ -1,5 +1,7 @@
 #include "ocr/ocr_variants.h"
 
+#include "stage_fixtures.h"
+
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <unistd.h>
@@ -12,26 +14,6 @@
 #include <vector>
 
 namespace {
-
-// A directory of this process's own, removed again when the test ends.
-struct TempDir {
-    std::string path;
-    explicit TempDir(const std::string& name)
-        : path((std::filesystem::temp_directory_path() / ("ocr_test_" + name + "_" + std::to_string(::getpid()))).string()) {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-void load_quietly(RknnModel& model, const std::string& name) {
-    testing::internal::CaptureStderr();
-    model.load(std::string(FIXTURE_DIR) + "/" + name);
-    testing::internal::GetCapturedStderr();
-}
 
 std::vector<std::string> files_in(const std::string& dir) {
     std::vector<std::string> names;

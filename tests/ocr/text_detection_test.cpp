@@ -1,5 +1,7 @@
 #include "ocr/text_detection.h"
 
+#include "stage_fixtures.h"
+
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <unistd.h>
@@ -32,27 +34,6 @@ std::vector<cv::Rect> boxes_of(const std::vector<float>& values, int image_w, in
 
 TextBox box_at(int x, int y, int w, int h) { return TextBox{cv::Rect(x, y, w, h), 1.0f}; }
 
-// A directory of this process's own, removed again when the test ends.
-struct TempDir {
-    std::string path;
-    explicit TempDir(const std::string& name)
-        : path((std::filesystem::temp_directory_path() / ("ocr_test_" + name + "_" + std::to_string(::getpid()))).string()) {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-std::string fixture(const std::string& name) { return std::string(FIXTURE_DIR) + "/" + name; }
-
-void load_quietly(RknnModel& model, const std::string& name) {
-    testing::internal::CaptureStderr();
-    model.load(fixture(name));
-    testing::internal::GetCapturedStderr();
-}
 
 } // namespace
 
