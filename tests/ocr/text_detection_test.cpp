@@ -34,7 +34,6 @@ std::vector<cv::Rect> boxes_of(const std::vector<float>& values, int image_w, in
 
 TextBox box_at(int x, int y, int w, int h) { return TextBox{cv::Rect(x, y, w, h), 1.0f}; }
 
-
 } // namespace
 
 TEST(TextDetection, SigmoidInSinglePrecision) {
