@@ -7,7 +7,7 @@ graph with OpenCV's dnn module.  This tool
   * prepends one 1x1 convolution that reorders channels (--bgr) and applies
     (x / 255 - mean) / std, so the graph takes raw 0..255 RGB,
   * rewrites nodes that OpenCV 4.6 imports wrongly or not at all
-    (Clip with limit inputs, Constant nodes feeding such limits),
+    (Clip with limit inputs, Identity nodes on weights),
   * loads the result with cv2.dnn, runs it once and prints the shapes.
 
 Usage:
@@ -133,6 +133,34 @@ def rewrite_clips(graph):
     return rewritten
 
 
+def remove_identities(graph):
+    """OpenCV 4.6 cannot import an Identity whose input is an initializer
+    (the exporter emits those for shared weights); consumers are rewired to
+    the Identity's input instead."""
+    outputs = {o.name for o in graph.output}
+    alias = {}
+    keep = []
+    for node in graph.node:
+        if node.op_type == "Identity" and node.output[0] not in outputs:
+            alias[node.output[0]] = node.input[0]
+        else:
+            keep.append(node)
+    if not alias:
+        return 0
+
+    def resolve(name):
+        while name in alias:
+            name = alias[name]
+        return name
+
+    for node in keep:
+        for i, name in enumerate(node.input):
+            node.input[i] = resolve(name)
+    del graph.node[:]
+    graph.node.extend(keep)
+    return len(alias)
+
+
 def drop_unused_constants(graph):
     used = set()
     for node in graph.node:
@@ -172,6 +200,7 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, quiet=False):
     input_name = set_static_input(graph, w, h)
     clear_value_info(graph)
     clips = rewrite_clips(graph)
+    identities = remove_identities(graph)
     normalise = mean is not None or std is not None
     if normalise or bgr:
         prepend_input_conv(graph, input_name,
@@ -183,7 +212,8 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, quiet=False):
     names, shapes = verify(dst, w, h)
     if not quiet:
         print("compiled %s -> %s" % (src, dst))
-        print("  clip nodes rewritten: %d, unused constants dropped: %d" % (clips, dropped))
+        print("  clip nodes rewritten: %d, identities removed: %d, unused constants dropped: %d"
+              % (clips, identities, dropped))
         print("  input  %s: (1, 3, %d, %d) float32 RGB 0..255" % (input_name, h, w))
         for n, s in zip(names, shapes):
             print("  output %s: %s" % (n, s))
