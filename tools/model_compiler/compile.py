@@ -12,6 +12,7 @@ graph with OpenCV's dnn module.  This tool
 
 Usage:
   compile.py IN.onnx OUT.rknn --input-size WxH [--mean r,g,b --std r,g,b] [--bgr]
+             [--pool-input N]
 
 --mean/--std are given in the channel order the source model expects (after
 the --bgr reorder), on the 0..1 scale: the graph then computes
@@ -103,6 +104,19 @@ def prepend_input_conv(graph, input_name, mean, std, bgr, scale255):
     graph.node.insert(0, conv)
 
 
+def prepend_pool(graph, input_name, factor):
+    """Average-pool the raw input by `factor` before everything else: the
+    model takes the full size while the source graph runs at a fraction."""
+    pooled = input_name + "_pooled"
+    for node in graph.node:
+        for i, name in enumerate(node.input):
+            if name == input_name:
+                node.input[i] = pooled
+    pool = helper.make_node("AveragePool", [input_name], [pooled], name=input_name + "_pool",
+                            kernel_shape=[factor, factor], strides=[factor, factor])
+    graph.node.insert(0, pool)
+
+
 def rewrite_clips(graph):
     """OpenCV 4.6 reads Clip limits only from attributes; limits given as
     inputs are ignored there, so the node silently becomes an identity."""
@@ -191,8 +205,9 @@ def verify(path, w, h, seed=0):
     return list(names), [tuple(o.shape) for o in outs]
 
 
-def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, quiet=False):
-    """mean/std None: the source takes 0..255 as they come (only --bgr may apply)."""
+def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=False):
+    """mean/std None: the source takes 0..255 as they come (only --bgr may apply).
+    pool > 1: the source graph runs on the input average-pooled by that factor."""
     model = onnx.load(src)
     graph = model.graph
     if not graph_inputs(graph):
@@ -207,6 +222,10 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, quiet=False):
                            mean if mean is not None else [0.0, 0.0, 0.0],
                            std if std is not None else [1.0, 1.0, 1.0],
                            bgr, normalise)
+    if pool > 1:
+        if w % pool or h % pool:
+            raise SystemExit("--pool-input %d does not divide %dx%d" % (pool, w, h))
+        prepend_pool(graph, input_name, pool)
     dropped = drop_unused_constants(graph)
     onnx.save(model, dst)
     names, shapes = verify(dst, w, h)
@@ -228,6 +247,8 @@ def main(argv=None):
     ap.add_argument("--mean", help="r,g,b (source channel order, 0..1 scale)")
     ap.add_argument("--std", help="r,g,b (source channel order, 0..1 scale)")
     ap.add_argument("--bgr", action="store_true", help="source model expects BGR")
+    ap.add_argument("--pool-input", type=int, default=1,
+                    help="run the source graph on the input average-pooled by this factor")
     ap.add_argument("--unit-range", action="store_true",
                     help="source expects 0..1 without mean/std (same as --mean 0,0,0 --std 1,1,1)")
     args = ap.parse_args(argv)
@@ -236,7 +257,7 @@ def main(argv=None):
     std = parse_triple(args.std, "--std") if args.std else None
     if args.unit_range and mean is None and std is None:
         mean, std = [0.0, 0.0, 0.0], [1.0, 1.0, 1.0]
-    compile_model(args.src, args.dst, w, h, mean, std, args.bgr)
+    compile_model(args.src, args.dst, w, h, mean, std, args.bgr, args.pool_input)
     return 0
 
 

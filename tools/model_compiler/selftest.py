@@ -71,6 +71,19 @@ def main():
         if dims != [1, 3, 4, 8]:
             print("FAIL: input dims %s" % dims)
             return 1
+        pooled_dst = os.path.join(tmp, "tiny_pooled.rknn")
+        shapes = model_compiler.compile_model(src, pooled_dst, 8, 4, mean, std, bgr=True, pool=2, quiet=True)
+        if shapes != [(1, 2, 2, 4)]:
+            print("FAIL: pooled output shapes %s" % shapes)
+            return 1
+        net = cv2.dnn.readNetFromONNX(pooled_dst)
+        net.setInput(raw)
+        got = net.forward()
+        pooled = raw.reshape(1, 3, 2, 2, 4, 2).mean(axis=(3, 5)).astype(np.float64)
+        perr = float(np.max(np.abs(got - reference(pooled, w, b, mean, std))))
+        if perr > 1e-3:
+            print("FAIL: pooled max abs error %.6f" % perr)
+            return 1
     print("model compiler selftest: OK (max abs error %.2e)" % err)
     return 0
 

@@ -272,6 +272,7 @@ def main():
     ap.add_argument("--mode", default="roi", choices=("roi", "frame"))
     ap.add_argument("--limit", type=int, default=100)
     ap.add_argument("--text-det", action="store_true")
+    ap.add_argument("--true-corners", action="store_true", help="roi mode with the labelled corners")
     ap.add_argument("--mask-kana", action="store_true", help="drop the kana votes to exercise the fallback")
     ap.add_argument("--dict")
     ap.add_argument("--words")
@@ -289,7 +290,7 @@ def main():
     for lab in labels:
         img = cv2.imread(lab["scene_path"] if args.mode == "frame" else lab["roi_path"], cv2.IMREAD_COLOR)
         roi = reader.detect(img) if args.mode == "frame" else img
-        corners = reader.corners(roi)
+        corners = np.float32(lab["corners_roi"]) if args.true_corners else reader.corners(roi)
         dst = np.float32([[0, 0], [319, 0], [319, 95], [0, 95]])
         rect = cv2.warpPerspective(roi, cv2.getPerspectiveTransform(corners, dst), (320, 96),
                                    flags=cv2.INTER_LINEAR, borderMode=cv2.BORDER_REPLICATE)

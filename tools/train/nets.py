@@ -39,22 +39,22 @@ class Recognizer(nn.Module):
 
 
 class CornerNet(nn.Module):
-    """128x256 plate ROI -> 8 values: tl, tr, br, bl as (x, y) fractions."""
+    """128x256 plate ROI -> 8 values: tl, tr, br, bl as (x, y) fractions.
+    The ROI is pooled to 64x128 first: the plate fills most of it."""
 
     def __init__(self):
         super().__init__()
         self.body = nn.Sequential(
-            conv_bn(3, 16, 3, 2),    # 64x128
-            conv_bn(16, 32, 3, 2),   # 32x64
-            conv_bn(32, 32, 3, 1),
-            conv_bn(32, 64, 3, 2),   # 16x32
+            nn.AvgPool2d(2),          # 64x128
+            conv_bn(3, 24, 3, 2),     # 32x64
+            conv_bn(24, 48, 3, 2),    # 16x32
+            conv_bn(48, 48, 3, 1),
+            conv_bn(48, 64, 3, 2),    # 8x16
             conv_bn(64, 64, 3, 1),
-            conv_bn(64, 96, 3, 2),   # 8x16
-            conv_bn(96, 96, 3, 1),
-            conv_bn(96, 128, 3, 2),  # 4x8
+            conv_bn(64, 96, 3, 2),    # 4x8
         )
-        self.fc = nn.Sequential(nn.Flatten(), nn.Linear(128 * 4 * 8, 256), nn.ReLU(inplace=True),
-                                nn.Linear(256, 8))
+        self.fc = nn.Sequential(nn.Flatten(), nn.Linear(96 * 4 * 8, 128), nn.ReLU(inplace=True),
+                                nn.Linear(128, 8))
 
     def forward(self, x):
         return self.fc(self.body(x * (1.0 / 255.0))) + 0.5
@@ -68,18 +68,17 @@ class PlateDetector(nn.Module):
         super().__init__()
         self.grid = size // stride
         self.body = nn.Sequential(
-            conv_bn(3, 16, 3, 2),    # 160
-            conv_bn(16, 32, 3, 2),   # 80
+            nn.AvgPool2d(2),          # 160
+            conv_bn(3, 16, 3, 2),     # 80
+            conv_bn(16, 32, 3, 2),    # 40
             conv_bn(32, 32, 3, 1),
-            conv_bn(32, 64, 3, 2),   # 40
+            conv_bn(32, 64, 3, 2),    # 20
             conv_bn(64, 64, 3, 1),
-            conv_bn(64, 96, 3, 2),   # 20
-            conv_bn(96, 96, 3, 1),
-            conv_bn(96, 96, 3, 1, ),
+            conv_bn(64, 64, 3, 1),
         )
-        self.ctx = nn.Sequential(nn.MaxPool2d(2), conv_bn(96, 96, 3, 1))  # 10x10 context
+        self.ctx = nn.Sequential(nn.MaxPool2d(2), conv_bn(64, 64, 3, 1))  # 10x10 context
         self.up = nn.Upsample(scale_factor=2, mode="nearest")
-        self.head = nn.Sequential(conv_bn(192, 96, 3, 1), nn.Conv2d(96, 5, 1))
+        self.head = nn.Sequential(conv_bn(128, 64, 3, 1), nn.Conv2d(64, 5, 1))
         g = self.grid
         ys, xs = torch.meshgrid(torch.arange(g, dtype=torch.float32), torch.arange(g, dtype=torch.float32),
                                 indexing="ij")
@@ -111,17 +110,20 @@ class PlateDetector(nn.Module):
 
 
 class TextDetector(nn.Module):
-    """640x640 stretched plate -> 1x1x160x160 text-line probability map."""
+    """640x640 stretched plate -> 1x1x160x160 text probability map."""
 
     def __init__(self):
         super().__init__()
-        self.stem = nn.Sequential(conv_bn(3, 16, 4, 4, 0))          # 160
+        self.stem = conv_bn(3, 16, 4, 4, 0)                                        # 160
         self.down = nn.Sequential(conv_bn(16, 32, 3, 2), conv_bn(32, 32, 3, 1),   # 80
-                                  conv_bn(32, 48, 3, 2), conv_bn(48, 48, 3, 1))   # 40
+                                  conv_bn(32, 48, 3, 2), conv_bn(48, 48, 3, 1),   # 40
+                                  conv_bn(48, 48, 3, 1))
         self.up = nn.Upsample(scale_factor=4, mode="nearest")
-        self.fuse = nn.Sequential(conv_bn(16 + 48, 24, 3, 1), nn.Conv2d(24, 1, 1))
+        self.fuse = nn.Sequential(conv_bn(16 + 48, 16, 1, 1), conv_bn(16, 8, 3, 1), nn.Conv2d(8, 1, 1))
+
+    def logits(self, x):
+        s = self.stem(x * (1.0 / 255.0))
+        return self.fuse(torch.cat([s, self.up(self.down(s))], 1))
 
     def forward(self, x):
-        s = self.stem(x * (1.0 / 255.0))
-        d = self.down(s)
-        return torch.sigmoid(self.fuse(torch.cat([s, self.up(d)], 1)))
+        return torch.sigmoid(self.logits(x))
