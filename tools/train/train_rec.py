@@ -64,7 +64,10 @@ def main():
     ap.add_argument("--synth", help="directory holding the synth package")
     ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "ppocrv6_rec.rknn"))
     ap.add_argument("--ckpt", default="/tmp/plate_train/rec.pt")
-    ap.add_argument("--resume", action="store_true")
+    ap.add_argument("--resume", action="store_true",
+                    help="start from --ckpt's weights with a fresh schedule (fine-tuning)")
+    ap.add_argument("--upper-boost", type=float, default=1.0,
+                    help="weight multiplier of the crops that show the region name")
     ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
     args = ap.parse_args()
     if args.synth:
@@ -80,8 +83,12 @@ def main():
     if args.resume and os.path.exists(args.ckpt):
         state = torch.load(args.ckpt)
         model.load_state_dict(state["model"])
-        opt.load_state_dict(state["opt"])
         step = state["step"]
+        print("resumed from step %d" % step, flush=True)
+    if args.upper_boost != 1.0:
+        for i, kind in enumerate(rec_data.CROP_KINDS):
+            if kind in ("det_upper", "upper_row", "det_group"):
+                rec_data.CROP_WEIGHTS[i] *= args.upper_boost
     rng = np.random.default_rng(args.seed)
     records, n_shards = platebank.load_shards(args.bank)
     print("classes %d, bank records %d" % (num_classes, len(records)), flush=True)
@@ -91,8 +98,9 @@ def main():
     model.train()
     while timer.minutes() < args.minutes:
         frac = timer.minutes() / args.minutes
-        lr = args.lr * (0.05 + 0.95 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac)))) if frac > 0.05 else \
-            args.lr * max(0.1, frac / 0.05)
+        warm = 0.05 if not args.resume else 0.01
+        lr = args.lr * (0.03 + 0.97 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac)))) if frac > warm else \
+            args.lr * max(0.1, frac / warm)
         for g in opt.param_groups:
             g["lr"] = lr
         x, tgt, lens = make_batch(records, rng, args.batch, index)
