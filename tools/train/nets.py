@@ -110,16 +110,15 @@ class PlateDetector(nn.Module):
 
 
 class TextDetector(nn.Module):
-    """640x640 stretched plate -> 1x1x160x160 text probability map."""
+    """640x640 stretched plate -> 1x1x80x80 text probability map.  The
+    input is pooled to 160x160 first; text lines on a plate are large."""
 
     def __init__(self):
         super().__init__()
-        self.stem = conv_bn(3, 16, 4, 4, 0)                                        # 160
-        self.down = nn.Sequential(conv_bn(16, 32, 3, 2), conv_bn(32, 32, 3, 1),   # 80
-                                  conv_bn(32, 48, 3, 2), conv_bn(48, 48, 3, 1),   # 40
-                                  conv_bn(48, 48, 3, 1))
-        self.up = nn.Upsample(scale_factor=4, mode="nearest")
-        self.fuse = nn.Sequential(conv_bn(16 + 48, 16, 1, 1), conv_bn(16, 8, 3, 1), nn.Conv2d(8, 1, 1))
+        self.stem = nn.Sequential(nn.AvgPool2d(4), conv_bn(3, 16, 3, 2), conv_bn(16, 24, 3, 1))   # 80
+        self.down = nn.Sequential(conv_bn(24, 48, 3, 2), conv_bn(48, 48, 3, 1), conv_bn(48, 48, 3, 1))  # 40
+        self.up = nn.Upsample(scale_factor=2, mode="nearest")
+        self.fuse = nn.Sequential(conv_bn(24 + 48, 16, 1, 1), nn.Conv2d(16, 1, 3, 1, 1))
 
     def logits(self, x):
         s = self.stem(x * (1.0 / 255.0))

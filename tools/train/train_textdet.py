@@ -20,7 +20,7 @@ import platebank  # noqa: E402
 import rec_data  # noqa: E402
 
 IN = 640
-MAP = 160
+MAP = 80
 
 
 def text_boxes(view):
