@@ -27,13 +27,14 @@ MODELS = os.path.join(common.REPO, "models", "rknn")
 
 
 class Reader:
-    def __init__(self, chars, use_text_det):
+    def __init__(self, chars, use_text_det, text_det_path=None):
         self.chars = chars
         self.rec = cv2.dnn.readNetFromONNX(os.path.join(MODELS, "ppocrv6_rec.rknn"))
         self.corner = cv2.dnn.readNetFromONNX(os.path.join(MODELS, "plate_corner.rknn"))
         det_path = os.path.join(MODELS, "plate_det.rknn")
         self.det = cv2.dnn.readNetFromONNX(det_path) if os.path.exists(det_path) else None
-        self.text_det = cv2.dnn.readNetFromONNX(os.path.join(MODELS, "ppocrv6_det.rknn")) if use_text_det else None
+        text_det_path = text_det_path or os.path.join(MODELS, "ppocrv6_det.rknn")
+        self.text_det = cv2.dnn.readNetFromONNX(text_det_path) if use_text_det else None
         self.kana_classes = [(i + 1, c) for i, c in enumerate(chars) if c in KANA]
 
     def run(self, net, rgb):
@@ -272,6 +273,7 @@ def main():
     ap.add_argument("--mode", default="roi", choices=("roi", "frame"))
     ap.add_argument("--limit", type=int, default=100)
     ap.add_argument("--text-det", action="store_true")
+    ap.add_argument("--text-det-model")
     ap.add_argument("--true-corners", action="store_true", help="roi mode with the labelled corners")
     ap.add_argument("--mask-kana", action="store_true", help="drop the kana votes to exercise the fallback")
     ap.add_argument("--dict")
@@ -281,7 +283,7 @@ def main():
     chars = common.load_dict(common.dict_path(args.dict))
     words_path = args.words or os.path.join(os.path.dirname(common.dict_path(args.dict)), "region_words.txt")
     words = common.load_dict(words_path)
-    reader = Reader(chars, args.text_det)
+    reader = Reader(chars, args.text_det, args.text_det_model)
     labels = [json.loads(line) for line in open(os.path.join(args.set, "labels.jsonl"), encoding="utf-8")]
     labels = labels[:args.limit]
     stats = collections.Counter()

@@ -1,6 +1,5 @@
 #!/bin/sh
-# Renders the training bank and trains the three plate models on it, then
-# compiles the pretrained text detector.  One thread per job, low priority.
+# Renders the training bank and trains the four plate models on it.  One thread per job, low priority.
 # Training is time-boxed, so a slower machine gives weaker models.
 # Usage: tools/train/train_all.sh [SYNTH_TOOLS_DIR]   (default: this repo's tools/)
 set -eu
@@ -17,4 +16,4 @@ $py "$here/train_rec.py" --bank "$work/bank" --minutes 72 --lr 1.5e-3 --resume -
 $py "$here/train_corner.py" --bank "$work/bank" --minutes 45 --batch 16 --ckpt "$work/corner.pt"
 $py "$here/train_corner.py" --bank "$work/bank" --minutes 30 --batch 16 --lr 1e-3 --resume --ckpt "$work/corner.pt"
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt"
-"$here/../fetch_text_detector.sh"
+$py "$here/train_textdet.py" --bank "$work/bank" --minutes 14 --batch 8 --lr 4e-3 --ckpt "$work/textdet.pt"
