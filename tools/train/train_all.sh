@@ -13,6 +13,7 @@ $py "$here/platebank.py" --out "$work/bank" --count 6000 --seed 9001 --shard 100
 $py "$here/train_rec.py" --bank "$work/bank" --minutes 36 --ckpt "$work/rec.pt"
 # second pass: fresh schedule, more crops that show the region name
 $py "$here/train_rec.py" --bank "$work/bank" --minutes 72 --lr 1.5e-3 --resume --upper-boost 2.0 --ckpt "$work/rec.pt"
+$py "$here/train_rec.py" --bank "$work/bank" --minutes 11 --lr 6e-4 --resume --upper-boost 3.0 --ckpt "$work/rec.pt"
 $py "$here/train_corner.py" --bank "$work/bank" --minutes 45 --batch 16 --ckpt "$work/corner.pt"
 $py "$here/train_corner.py" --bank "$work/bank" --minutes 30 --batch 16 --lr 1e-3 --resume --ckpt "$work/corner.pt"
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt"
