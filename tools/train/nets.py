@@ -1,0 +1,128 @@
+"""Small networks for the four plate models, built from layers that OpenCV's
+dnn imports well: plain convolutions, batch-norm, ReLU, pooling."""
+import torch
+import torch.nn as nn
+
+
+def conv_bn(cin, cout, k=3, stride=1, pad=None):
+    if pad is None:
+        pad = (k[0] // 2, k[1] // 2) if isinstance(k, tuple) else k // 2
+    return nn.Sequential(nn.Conv2d(cin, cout, k, stride, pad, bias=False),
+                         nn.BatchNorm2d(cout), nn.ReLU(inplace=True))
+
+
+class Recognizer(nn.Module):
+    """48x320 text line -> (1, T=40, C) CTC class scores.  The height is
+    reduced to one row by strided convolutions; a few 1x3 convolutions give
+    horizontal context instead of a recurrent layer."""
+
+    def __init__(self, num_classes, width=1.0):
+        super().__init__()
+        c = [int(v * width) for v in (24, 48, 80, 112, 160)]
+        self.body = nn.Sequential(
+            conv_bn(3, c[0], 3, 2),               # 24x160
+            conv_bn(c[0], c[1], 3, 2),            # 12x80
+            conv_bn(c[1], c[1], 3, 1),
+            conv_bn(c[1], c[2], 3, 2),            # 6x40
+            conv_bn(c[2], c[2], 3, 1),
+            conv_bn(c[2], c[3], 3, (2, 1)),       # 3x40
+            conv_bn(c[3], c[4], (3, 1), 1, (0, 0)),  # 1x40
+            conv_bn(c[4], c[4], (1, 3), 1),
+            conv_bn(c[4], c[4], (1, 3), 1),
+        )
+        self.head = nn.Conv2d(c[4], num_classes, 1)
+
+    def forward(self, x):
+        x = self.body(x * (1.0 / 255.0))
+        x = self.head(x)                       # N, C, 1, T
+        return x.squeeze(2).permute(0, 2, 1)   # N, T, C
+
+
+class CornerNet(nn.Module):
+    """128x256 plate ROI -> 8 values: tl, tr, br, bl as (x, y) fractions.
+    The ROI is pooled to 64x128 first: the plate fills most of it."""
+
+    def __init__(self):
+        super().__init__()
+        self.body = nn.Sequential(
+            nn.AvgPool2d(2),          # 64x128
+            conv_bn(3, 24, 3, 2),     # 32x64
+            conv_bn(24, 48, 3, 2),    # 16x32
+            conv_bn(48, 48, 3, 1),
+            conv_bn(48, 64, 3, 2),    # 8x16
+            conv_bn(64, 64, 3, 1),
+            conv_bn(64, 96, 3, 2),    # 4x8
+        )
+        self.fc = nn.Sequential(nn.Flatten(), nn.Linear(96 * 4 * 8, 128), nn.ReLU(inplace=True),
+                                nn.Linear(128, 8))
+
+    def forward(self, x):
+        return self.fc(self.body(x * (1.0 / 255.0))) + 0.5
+
+
+class PlateDetector(nn.Module):
+    """320x320 scene -> one row per cell of a 20x20 grid:
+    (class 0, score, x1, y1, x2, y2), corners normalised to the scene."""
+
+    def __init__(self, size=320, stride=16):
+        super().__init__()
+        self.grid = size // stride
+        self.body = nn.Sequential(
+            nn.AvgPool2d(2),          # 160
+            conv_bn(3, 16, 3, 2),     # 80
+            conv_bn(16, 32, 3, 2),    # 40
+            conv_bn(32, 32, 3, 1),
+            conv_bn(32, 64, 3, 2),    # 20
+            conv_bn(64, 64, 3, 1),
+            conv_bn(64, 64, 3, 1),
+        )
+        self.ctx = nn.Sequential(nn.MaxPool2d(2), conv_bn(64, 64, 3, 1))  # 10x10 context
+        self.up = nn.Upsample(scale_factor=2, mode="nearest")
+        self.head = nn.Sequential(conv_bn(128, 64, 3, 1), nn.Conv2d(64, 5, 1))
+        g = self.grid
+        ys, xs = torch.meshgrid(torch.arange(g, dtype=torch.float32), torch.arange(g, dtype=torch.float32),
+                                indexing="ij")
+        self.register_buffer("cell_x", xs.reshape(1, 1, g, g))
+        self.register_buffer("cell_y", ys.reshape(1, 1, g, g))
+
+    def raw(self, x):
+        f = self.body(x * (1.0 / 255.0))
+        f = torch.cat([f, self.up(self.ctx(f))], 1)
+        return self.head(f)  # N, 5, g, g: score logit, cx, cy offsets, log w, log h
+
+    def decode(self, r):
+        g = float(self.grid)
+        score = torch.sigmoid(r[:, 0:1])
+        cx = (self.cell_x + torch.sigmoid(r[:, 1:2]) * 2.0 - 0.5) / g
+        cy = (self.cell_y + torch.sigmoid(r[:, 2:3]) * 2.0 - 0.5) / g
+        bw = torch.exp(torch.clamp(r[:, 3:4], -6.0, 3.0)) / g
+        bh = torch.exp(torch.clamp(r[:, 4:5], -6.0, 3.0)) / g
+        x1 = torch.clamp(cx - bw * 0.5, 0.0, 1.0)
+        y1 = torch.clamp(cy - bh * 0.5, 0.0, 1.0)
+        x2 = torch.clamp(cx + bw * 0.5, 0.0, 1.0)
+        y2 = torch.clamp(cy + bh * 0.5, 0.0, 1.0)
+        cls = score * 0.0
+        rows = torch.cat([cls, score, x1, y1, x2, y2], 1)        # N, 6, g, g
+        return rows.permute(0, 2, 3, 1).reshape(1, -1, 6)        # 1, g*g, 6
+
+    def forward(self, x):
+        return self.decode(self.raw(x))
+
+
+class TextDetector(nn.Module):
+    """640x640 stretched plate -> 1x1x80x80 text probability map.  The
+    input is pooled to 160x160 first; text lines on a plate are large."""
+
+    def __init__(self):
+        super().__init__()
+        self.stem = nn.Sequential(nn.AvgPool2d(4), conv_bn(3, 16, 3, 2), conv_bn(16, 24, 3, 1))   # 80
+        self.down = nn.Sequential(conv_bn(24, 48, 3, 2), conv_bn(48, 48, 3, 1), conv_bn(48, 48, 3, 1))  # 40
+        self.up = nn.Upsample(scale_factor=2, mode="nearest")
+        self.fuse = nn.Sequential(conv_bn(24 + 48, 16, 1, 1), nn.Conv2d(16, 1, 3, 1, 1))
+
+    def logits(self, x):
+        s = self.stem(x * (1.0 / 255.0))
+        return self.fuse(torch.cat([s, self.up(self.down(s))], 1))
+
+    def forward(self, x):
+        return torch.sigmoid(self.logits(x))

@@ -1,0 +1,133 @@
+#!/usr/bin/python3
+"""Renders a bank of synthetic plates once, in shards, for all training
+scripts: per frame the scene (stretched to the detector input), the plate
+box, the ROI as a detector cuts it (JPEG), its four corners, and the text
+group and character boxes in plate pixels.
+
+  platebank.py --out DIR --count N --seed S [--hard-frac F] [--synth DIR]
+"""
+import argparse
+import os
+import pickle
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import common  # noqa: E402
+import cv2  # noqa: E402
+import numpy as np  # noqa: E402
+
+DET_SIZE = 320
+ROI_MAX_W = 400
+GROUPS = ("region", "class_no", "kana", "serial")
+
+
+def xywh_to_xyxy(b):
+    return [float(b[0]), float(b[1]), float(b[0] + b[2]), float(b[1] + b[3])]
+
+
+def group_boxes(meta):
+    """Boxes [x0, y0, x1, y1] in plate pixels of the four text groups."""
+    src = meta.get("line_boxes") or {}
+    return {k: xywh_to_xyxy(src[k]) for k in GROUPS if k in src}
+
+
+def char_items(spec, meta):
+    """(text, box, row) per drawn character in reading order; the region
+    name counts as one item.  row 0 = upper, 1 = lower."""
+    height = float(meta["size"][1]) if "size" in meta else 320.0
+    items = []
+    for c in meta.get("char_boxes", []):
+        box = xywh_to_xyxy(c["box"])
+        row = 0 if (box[1] + box[3]) * 0.5 < height * 0.45 else 1
+        items.append((c["char"], box, row))
+    return items
+
+
+def plate_texts(spec, meta):
+    rows = meta["rows"]
+    lower = rows["lower"]
+    serial = lower[len(spec["kana"]):] if lower.startswith(spec["kana"]) else spec["serial_printed"].replace(" ", "")
+    return {"region": spec["region"], "class_no": spec["class_no"], "kana": spec["kana"],
+            "serial": serial, "upper": rows["upper"], "lower": lower}
+
+
+def make_group_records(dataset, seed, group, frames, hard):
+    """Frames of one vehicle, rendered the way the generated sets are."""
+    records = []
+    for fr in dataset.render_group(seed, group, frames, hard=hard):
+        spec, meta, scene = fr["spec"], fr["meta"], fr["scene"]
+        roi = fr["roi"]
+        corners = np.asarray(fr["corners"], np.float32).reshape(4, 2)
+        corners_roi = np.asarray(fr["corners_roi"], np.float32).reshape(4, 2)
+        sh, sw = scene.shape[:2]
+        x0, y0 = corners.min(0)
+        x1, y1 = corners.max(0)
+        box = np.array([max(0, x0) / sw, max(0, y0) / sh, min(sw, x1) / sw, min(sh, y1) / sh], np.float32)
+        scale = min(1.0, ROI_MAX_W / roi.shape[1])
+        if scale < 1.0:
+            roi = cv2.resize(roi, (int(round(roi.shape[1] * scale)), int(round(roi.shape[0] * scale))),
+                             interpolation=cv2.INTER_AREA)
+            corners_roi = corners_roi * scale
+        ok, roi_jpg = cv2.imencode(".jpg", roi, [cv2.IMWRITE_JPEG_QUALITY, 92])
+        scene_small = cv2.resize(scene, (DET_SIZE, DET_SIZE), interpolation=cv2.INTER_AREA)
+        ok, scene_jpg = cv2.imencode(".jpg", scene_small, [cv2.IMWRITE_JPEG_QUALITY, 90])
+        records.append({
+            "spec": spec,
+            "texts": plate_texts(spec, meta),
+            "plate_size": (fr["plate"].shape[1], fr["plate"].shape[0]),
+            "boxes": group_boxes(meta),
+            "items": char_items(spec, meta),
+            "roi_jpg": roi_jpg.tobytes(),
+            "corners_roi": corners_roi,
+            "scene320_jpg": scene_jpg.tobytes(),
+            "scene_size": (sw, sh),
+            "plate_box": box,
+            "corners_scene": corners,
+            "hard": hard,
+        })
+    return records
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--count", type=int, default=10000)
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--shard", type=int, default=250)
+    ap.add_argument("--hard-frac", type=float, default=0.15)
+    ap.add_argument("--frames", type=int, default=2, help="frames per vehicle")
+    ap.add_argument("--synth", help="directory holding the synth package (default: this repo's tools/)")
+    args = ap.parse_args()
+    common.import_plategen(args.synth)
+    from synth import dataset
+    os.makedirs(args.out, exist_ok=True)
+    timer = common.Timer()
+    n_shards = (args.count + args.shard - 1) // args.shard
+    for s in range(n_shards):
+        path = os.path.join(args.out, "shard_%04d.pkl" % s)
+        if os.path.exists(path):
+            continue
+        rng = np.random.default_rng([args.seed, s])
+        records = []
+        group = s * 100000
+        while len(records) < min(args.shard, args.count - s * args.shard):
+            hard = bool(rng.random() < args.hard_frac)
+            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard))
+            group += 1
+        with open(path + ".tmp", "wb") as f:
+            pickle.dump(records, f, protocol=4)
+        os.replace(path + ".tmp", path)
+        print("shard %d/%d done, %.1f min" % (s + 1, n_shards, timer.minutes()), flush=True)
+
+
+def load_shards(bank_dir, limit=None):
+    names = sorted(n for n in os.listdir(bank_dir) if n.startswith("shard_") and n.endswith(".pkl"))
+    records = []
+    for n in names[:limit]:
+        with open(os.path.join(bank_dir, n), "rb") as f:
+            records.extend(pickle.load(f))
+    return records, len(names)
+
+
+if __name__ == "__main__":
+    main()

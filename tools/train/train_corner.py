@@ -1,0 +1,120 @@
+#!/usr/bin/python3
+"""Trains the plate-corner regressor (ROI stretched to 256x128 -> tl, tr, br,
+bl as eight fractions of the ROI) and compiles it to
+models/rknn/plate_corner.rknn.
+
+  train_corner.py --bank DIR [--minutes 40] [--out FILE]"""
+import argparse
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import common  # noqa: E402
+import cv2  # noqa: E402
+import numpy as np  # noqa: E402
+import torch  # noqa: E402
+
+import nets  # noqa: E402
+import platebank  # noqa: E402
+import rec_data  # noqa: E402
+
+IN_W, IN_H = 256, 128
+
+
+def recut(roi, corners, rng):
+    """A new cut around the plate with other margins, as another detector
+    box would give; sides beyond the ROI are filled by edge replication."""
+    x0, y0 = corners.min(0)
+    x1, y1 = corners.max(0)
+    w, h = x1 - x0, y1 - y0
+    m = rng.uniform(-0.01, 0.3, 4)
+    nx0, ny0 = int(np.floor(x0 - m[0] * w)), int(np.floor(y0 - m[1] * h))
+    nx1, ny1 = int(np.ceil(x1 + m[2] * w)), int(np.ceil(y1 + m[3] * h))
+    H, W = roi.shape[:2]
+    pad = [max(0, -ny0), max(0, ny1 - H), max(0, -nx0), max(0, nx1 - W)]
+    if any(pad):
+        roi = cv2.copyMakeBorder(roi, pad[0], pad[1], pad[2], pad[3], cv2.BORDER_REPLICATE)
+        nx0 += pad[2]
+        nx1 += pad[2]
+        ny0 += pad[0]
+        ny1 += pad[0]
+        corners = corners + np.float32([pad[2], pad[0]])
+    return roi[ny0:ny1, nx0:nx1], corners - np.float32([nx0, ny0])
+
+
+def sample(rec, rng, augment=True):
+    roi = cv2.imdecode(np.frombuffer(rec["roi_jpg"], np.uint8), cv2.IMREAD_COLOR)
+    corners = np.asarray(rec["corners_roi"], np.float32).copy()
+    if augment and rng.random() < 0.6:
+        roi, corners = recut(roi, corners, rng)
+    if augment:
+        roi = rec_data.photometric(roi, rng)
+    h, w = roi.shape[:2]
+    img = cv2.cvtColor(cv2.resize(roi, (IN_W, IN_H), interpolation=cv2.INTER_LINEAR), cv2.COLOR_BGR2RGB)
+    target = (corners / np.float32([w, h])).reshape(-1)
+    return img, target
+
+
+def batch(records, rng, n, augment=True):
+    xs, ys = zip(*(sample(records[rng.integers(len(records))], rng, augment) for _ in range(n)))
+    x = torch.from_numpy(np.stack(xs).transpose(0, 3, 1, 2).astype(np.float32))
+    return x, torch.from_numpy(np.stack(ys).astype(np.float32))
+
+
+def export(model, out, tmp_dir):
+    onnx_path = os.path.join(tmp_dir, "corner.onnx")
+    common.export_onnx(model, torch.zeros(1, 3, IN_H, IN_W), onnx_path, ["corners"])
+    common.compile_model(onnx_path, out, IN_W, IN_H)
+    model.train()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bank", required=True)
+    ap.add_argument("--minutes", type=float, default=40.0)
+    ap.add_argument("--batch", type=int, default=32)
+    ap.add_argument("--lr", type=float, default=2e-3)
+    ap.add_argument("--seed", type=int, default=11)
+    ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "plate_corner.rknn"))
+    ap.add_argument("--ckpt", default="/tmp/plate_train/corner.pt")
+    ap.add_argument("--export-every", type=float, default=10.0)
+    ap.add_argument("--resume", action="store_true", help="start from --ckpt's weights with a fresh schedule")
+    args = ap.parse_args()
+    common.seed_all(args.seed)
+    os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
+    model = nets.CornerNet()
+    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
+    if args.resume and os.path.exists(args.ckpt):
+        model.load_state_dict(torch.load(args.ckpt)["model"])
+    rng = np.random.default_rng(args.seed)
+    records, n_shards = platebank.load_shards(args.bank)
+    timer = common.Timer()
+    step, last_export, loss_avg = 0, 0.0, None
+    model.train()
+    while timer.minutes() < args.minutes:
+        frac = timer.minutes() / args.minutes
+        lr = args.lr * (0.02 + 0.98 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac))))
+        for g in opt.param_groups:
+            g["lr"] = lr
+        x, y = batch(records, rng, args.batch)
+        loss = torch.nn.functional.smooth_l1_loss(model(x), y, beta=0.01)
+        opt.zero_grad()
+        loss.backward()
+        opt.step()
+        step += 1
+        loss_avg = loss.item() if loss_avg is None else 0.98 * loss_avg + 0.02 * loss.item()
+        if step % 50 == 0:
+            print("step %d  %.1f min  lr %.5f  loss %.5f" % (step, timer.minutes(), lr, loss_avg), flush=True)
+        if step % 300 == 0 and len(os.listdir(args.bank)) > n_shards:
+            records, n_shards = platebank.load_shards(args.bank)
+        if timer.minutes() - last_export >= args.export_every:
+            torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
+            export(model, args.out, os.path.dirname(args.ckpt))
+            last_export = timer.minutes()
+    torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
+    export(model, args.out, os.path.dirname(args.ckpt))
+    print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
+
+
+if __name__ == "__main__":
+    main()

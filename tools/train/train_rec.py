@@ -1,0 +1,134 @@
+#!/usr/bin/python3
+"""Trains the CTC text recogniser (48x320 -> 1x40xC) on crops of synthetic
+plates and compiles it to models/rknn/ppocrv6_rec.rknn.
+
+  train_rec.py --bank DIR [--minutes 60] [--dict FILE] [--out FILE]
+
+The class order is read from the OCR dictionary (class k = line k, class 0
+is the CTC blank).  The bank may still be growing: new shards are picked up
+as they appear.  A compiled model is written at every checkpoint."""
+import argparse
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import common  # noqa: E402
+import numpy as np  # noqa: E402
+import torch  # noqa: E402
+import torch.nn.functional as F  # noqa: E402
+
+import nets  # noqa: E402
+import platebank  # noqa: E402
+import rec_data  # noqa: E402
+
+
+def encode(text, index):
+    return [index[ch] for ch in text if ch in index]
+
+
+def make_batch(records, rng, batch, index, views_per_batch=8):
+    imgs, targets, lengths = [], [], []
+    per_view = (batch + views_per_batch - 1) // views_per_batch
+    while len(imgs) < batch:
+        rec = records[rng.integers(len(records))]
+        jitter = rng.choice([0.004, 0.01, 0.02])
+        view = rec_data.PlateView(rec, rng, jitter)
+        for _ in range(per_view):
+            crop, text, _ = rec_data.sample_crop(view, rng)
+            if crop.size == 0:
+                continue
+            ids = encode(text, index)
+            imgs.append(rec_data.rec_input(crop))
+            targets.extend(ids)
+            lengths.append(len(ids))
+    x = torch.from_numpy(np.stack(imgs[:batch]).transpose(0, 3, 1, 2).astype(np.float32))
+    n = sum(lengths[:batch])
+    return x, torch.tensor(targets[:n], dtype=torch.long), torch.tensor(lengths[:batch], dtype=torch.long)
+
+
+def export(model, out, tmp_dir):
+    onnx_path = os.path.join(tmp_dir, "rec.onnx")
+    common.export_onnx(model, torch.zeros(1, 3, rec_data.REC_H, rec_data.REC_W), onnx_path, ["logits"])
+    common.compile_model(onnx_path, out, rec_data.REC_W, rec_data.REC_H)
+    model.train()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bank", required=True)
+    ap.add_argument("--minutes", type=float, default=60.0)
+    ap.add_argument("--batch", type=int, default=48)
+    ap.add_argument("--lr", type=float, default=2e-3)
+    ap.add_argument("--seed", type=int, default=7)
+    ap.add_argument("--dict", help="OCR dictionary (default: <synth repo>/dict/ppocrv6_rec_dict.txt)")
+    ap.add_argument("--synth", help="directory holding the synth package")
+    ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "ppocrv6_rec.rknn"))
+    ap.add_argument("--ckpt", default="/tmp/plate_train/rec.pt")
+    ap.add_argument("--resume", action="store_true",
+                    help="start from --ckpt's weights with a fresh schedule (fine-tuning)")
+    ap.add_argument("--upper-boost", type=float, default=1.0,
+                    help="weight multiplier of the crops that show the region name")
+    ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
+    args = ap.parse_args()
+    if args.synth:
+        os.environ["PLATE_SYNTH_DIR"] = args.synth
+    common.seed_all(args.seed)
+    chars = common.load_dict(common.dict_path(args.dict))
+    index = {ch: i + 1 for i, ch in enumerate(chars)}
+    num_classes = len(chars) + 1
+    os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
+    model = nets.Recognizer(num_classes)
+    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
+    step = 0
+    if args.resume and os.path.exists(args.ckpt):
+        state = torch.load(args.ckpt)
+        model.load_state_dict(state["model"])
+        step = state["step"]
+        print("resumed from step %d" % step, flush=True)
+    if args.upper_boost != 1.0:
+        for i, kind in enumerate(rec_data.CROP_KINDS):
+            if kind in ("det_upper", "upper_row", "det_group"):
+                rec_data.CROP_WEIGHTS[i] *= args.upper_boost
+    rng = np.random.default_rng(args.seed)
+    records, n_shards = platebank.load_shards(args.bank)
+    print("classes %d, bank records %d" % (num_classes, len(records)), flush=True)
+    timer = common.Timer()
+    last_export = 0.0
+    loss_avg = None
+    model.train()
+    while timer.minutes() < args.minutes:
+        frac = timer.minutes() / args.minutes
+        warm = 0.05 if not args.resume else 0.01
+        lr = args.lr * (0.03 + 0.97 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac)))) if frac > warm else \
+            args.lr * max(0.1, frac / warm)
+        for g in opt.param_groups:
+            g["lr"] = lr
+        x, tgt, lens = make_batch(records, rng, args.batch, index)
+        logits = model(x)                                  # N, T, C
+        logp = F.log_softmax(logits, 2).permute(1, 0, 2)    # T, N, C
+        in_lens = torch.full((x.shape[0],), logp.shape[0], dtype=torch.long)
+        loss = F.ctc_loss(logp, tgt, in_lens, lens, blank=0, zero_infinity=True)
+        opt.zero_grad()
+        loss.backward()
+        torch.nn.utils.clip_grad_norm_(model.parameters(), 5.0)
+        opt.step()
+        step += 1
+        loss_avg = loss.item() if loss_avg is None else 0.98 * loss_avg + 0.02 * loss.item()
+        if step % 50 == 0:
+            print("step %d  %.1f min  lr %.5f  loss %.4f" % (step, timer.minutes(), lr, loss_avg), flush=True)
+        if step % 200 == 0:
+            fresh, n_now = platebank.load_shards(args.bank) if len(os.listdir(args.bank)) > n_shards else (None, 0)
+            if fresh:
+                records, n_shards = fresh, n_now
+                print("bank records %d" % len(records), flush=True)
+        if timer.minutes() - last_export >= args.export_every:
+            torch.save({"model": model.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
+            export(model, args.out, os.path.dirname(args.ckpt))
+            last_export = timer.minutes()
+    torch.save({"model": model.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
+    export(model, args.out, os.path.dirname(args.ckpt))
+    print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
+
+
+if __name__ == "__main__":
+    main()
