@@ -115,9 +115,9 @@ def parse_plate(texts, words):
     return " ".join([region, class_no, kana, serial]).strip(" \t\n\v\f\r")
 
 
-def row_texts(spec, meta):
+def row_texts(plate_plan, meta):
     upper, lower = meta["rows"]["upper"], meta["rows"]["lower"]
-    serial_area = lower[len(spec["kana"]):]
+    serial_area = lower[len(plate_plan["kana"]):]
     return [("original_full", upper + lower), ("original_upper_row", upper),
             ("original_lower_row", lower), ("original_serial_area", serial_area)]
 
@@ -175,27 +175,27 @@ def main():
     rng = np.random.default_rng(12345)
     bad = 0
     for i in range(args.plates):
-        spec = plategen.random_plate_spec(rng)
-        rows = {"upper": spec["region"] + spec["class_no"],
-                "lower": spec["kana"] + spec["serial_printed"].replace(" ", "")}
-        got = parse_plate(row_texts(spec, {"rows": rows}), words)
-        if spec["hard"] or got != spec["expected"]:
+        plate_plan = plategen.random_plate_spec(rng)
+        rows = {"upper": plate_plan["region"] + plate_plan["class_no"],
+                "lower": plate_plan["kana"] + plate_plan["serial_printed"].replace(" ", "")}
+        got = parse_plate(row_texts(plate_plan, {"rows": rows}), words)
+        if plate_plan["hard"] or got != plate_plan["expected"]:
             bad += 1
             if bad <= 5:
-                print("  default plate does not read back: expected %r, got %r" % (spec["expected"], got))
+                print("  default plate does not read back: expected %r, got %r" % (plate_plan["expected"], got))
     if bad:
         fail("%d of %d default plates do not read back exactly" % (bad, args.plates))
     hard_exact = 0
     for i in range(args.plates):
-        spec = plategen.random_plate_spec(rng, hard=True)
-        rows = {"upper": spec["region"] + spec["class_no"],
-                "lower": spec["kana"] + spec["serial_printed"].replace(" ", "")}
-        hard_exact += parse_plate(row_texts(spec, {"rows": rows}), words) == spec["expected"]
+        plate_plan = plategen.random_plate_spec(rng, hard=True)
+        rows = {"upper": plate_plan["region"] + plate_plan["class_no"],
+                "lower": plate_plan["kana"] + plate_plan["serial_printed"].replace(" ", "")}
+        hard_exact += parse_plate(row_texts(plate_plan, {"rows": rows}), words) == plate_plan["expected"]
     print("read-back: %d/%d default plates exact; hard plates exact by chance: %d/%d"
           % (args.plates, args.plates, hard_exact, args.plates))
 
-    spec = plategen.random_plate_spec(rng)
-    _, meta = plategen.render_plate(spec, rng)
+    plate_plan = plategen.random_plate_spec(rng)
+    _, meta = plategen.render_plate(plate_plan, rng)
     drawn = set()
     for c in meta["char_boxes"]:
         drawn.update(c["char"])

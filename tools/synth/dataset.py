@@ -18,17 +18,17 @@ def group_rng(seed, group_index, hard):
 
 
 def render_group(seed, group_index, frames, hard=False, plate_width=640):
-    """One vehicle seen in several frames: yields dicts with spec, meta, scene, corners, roi."""
+    """One vehicle seen in several frames: yields dicts with plate_plan, meta, scene, corners, roi."""
     rng = group_rng(seed, group_index, hard)
-    spec = plategen.random_plate_spec(rng, hard=hard)
-    plate, meta = plategen.render_plate(spec, rng, width=plate_width)
+    plate_plan = plategen.random_plate_spec(rng, hard=hard)
+    plate, meta = plategen.render_plate(plate_plan, rng, width=plate_width)
     layout = plategen.new_scene(rng, (plate.shape[1], plate.shape[0]))
     out = []
     for f in range(frames):
         scene, corners = plategen.render_scene(plate, rng, scene=layout, jitter=0.0 if f == 0 else 1.0,
                                                plate_mask_img=meta["mask"])
         roi, corners_roi = plategen.make_roi(scene, corners, rng)
-        out.append({"spec": spec, "meta": meta, "plate": plate, "scene": scene, "corners": corners,
+        out.append({"plate_plan": plate_plan, "meta": meta, "plate": plate, "scene": scene, "corners": corners,
                     "roi": roi, "corners_roi": corners_roi})
     return out
 
@@ -38,7 +38,7 @@ def _pts(a):
 
 
 def label_record(frame, scene_path, roi_path, group_id, frame_no):
-    spec, meta = frame["spec"], frame["meta"]
+    plate_plan, meta = frame["plate_plan"], frame["meta"]
     corners = frame["corners"]
     h, w = frame["scene"].shape[:2]
     x1, y1 = corners.min(axis=0)
@@ -48,13 +48,13 @@ def label_record(frame, scene_path, roi_path, group_id, frame_no):
         "roi_path": roi_path,
         "group_id": group_id,
         "frame": frame_no,
-        "expected": spec["expected"],
-        "hard": spec["hard"],
-        "hard_reasons": spec["hard_reasons"],
-        "family": spec["family"],
-        "fields": {"region": spec["region"], "class_no": spec["class_no"], "kana": spec["kana"],
-                   "serial": plategen.format_serial(spec["serial_digits"]),
-                   "serial_printed": spec["serial_printed"]},
+        "expected": plate_plan["expected"],
+        "hard": plate_plan["hard"],
+        "hard_reasons": plate_plan["hard_reasons"],
+        "family": plate_plan["family"],
+        "fields": {"region": plate_plan["region"], "class_no": plate_plan["class_no"], "kana": plate_plan["kana"],
+                   "serial": plategen.format_serial(plate_plan["serial_digits"]),
+                   "serial_printed": plate_plan["serial_printed"]},
         "rows": meta["rows"],
         "scene_size": [w, h],
         "roi_size": [frame["roi"].shape[1], frame["roi"].shape[0]],
@@ -98,7 +98,7 @@ def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes
                     cv2.imwrite(scene_path, fr["scene"], [cv2.IMWRITE_JPEG_QUALITY, JPEG_QUALITY])
                 if write_rois:
                     cv2.imwrite(roi_path, fr["roi"], [cv2.IMWRITE_JPEG_QUALITY, JPEG_QUALITY])
-                expected = fr["spec"]["expected"]
+                expected = fr["plate_plan"]["expected"]
                 roi_csv.writerow([roi_path, expected, group_id])
                 frame_csv.writerow([scene_path, expected, group_id])
                 f_lab.write(json.dumps(label_record(fr, scene_path, roi_path, group_id, k + 1),
@@ -114,8 +114,8 @@ def contact_sheet(path, seed, hard=False):
     rng = np.random.default_rng([int(seed), 777])
     tiles = []
     for i in range(40):
-        spec = plategen.random_plate_spec(rng, hard=hard or (i % 8 == 7))
-        img, meta = plategen.render_plate(spec, rng, width=480)
+        plate_plan = plategen.random_plate_spec(rng, hard=hard or (i % 8 == 7))
+        img, meta = plategen.render_plate(plate_plan, rng, width=480)
         bg = np.full(img.shape, 90, np.uint8)
         m = meta["mask"][..., None]
         img = (img + bg * (1 - m)).astype(np.uint8)

@@ -37,9 +37,9 @@ def pick_groups(seed, hard, families):
     for want in families:
         fam, reason = want if isinstance(want, tuple) else (want, None)
         while True:
-            spec = plategen.random_plate_spec(dataset.group_rng(seed, g, hard), hard=hard)
+            plate_plan = plategen.random_plate_spec(dataset.group_rng(seed, g, hard), hard=hard)
             g += 1
-            if spec["family"] == fam and (reason is None or spec["hard_reasons"][:1] == [reason]):
+            if plate_plan["family"] == fam and (reason is None or plate_plan["hard_reasons"][:1] == [reason]):
                 picked.append(g - 1)
                 break
     return picked
@@ -59,7 +59,7 @@ def write_sample_set(root, folder, list_name, kind, prefix, seed, hard, families
             img = fr["roi"] if kind == "roi" else fr["scene"]
             cv2.imwrite(os.path.join(root, rel), img, [cv2.IMWRITE_JPEG_QUALITY, dataset.JPEG_QUALITY])
             total += os.path.getsize(os.path.join(root, rel))
-            rows.append([rel, fr["spec"]["expected"], group_id])
+            rows.append([rel, fr["plate_plan"]["expected"], group_id])
             rec = dataset.label_record(fr, rel if kind == "scene" else None, rel if kind == "roi" else None,
                                        group_id, k + 1)
             labels.append(rec)

@@ -302,7 +302,7 @@ def _region_box_mm(n_chars):
     return widths.get(n_chars, 108.0), heights.get(n_chars, 30.0)
 
 
-def _text_layout(spec, rng, s, font):
+def _text_layout(plate_plan, rng, s, font):
     """Draw all characters into one mask; returns the mask, char boxes and line boxes (pixels)."""
     W, H = int(round(PLATE_MM[0] * s)), int(round(PLATE_MM[1] * s))
     canvas = np.zeros((H, W), np.uint8)
@@ -315,9 +315,9 @@ def _text_layout(spec, rng, s, font):
     ref_serial = (SERIAL_CELL_W / (zero.shape[1] / zero.shape[0] * SERIAL_H))
 
     # upper row: region word then class number, centred as one group
-    region = spec["region"]
+    region = plate_plan["region"]
     rw, rh = _region_box_mm(len(region))
-    class_no = spec["class_no"]
+    class_no = plate_plan["class_no"]
     cw = len(class_no) * CLASS_CELL_W + (len(class_no) - 1) * CLASS_GAP
     total = rw + REGION_CLASS_GAP + cw
     left = (PLATE_MM[0] - total) / 2.0 + 4.0
@@ -336,14 +336,14 @@ def _text_layout(spec, rng, s, font):
 
     # lower row: kana at the left, four serial places
     kx, ky, kw, kh = KANA_BOX
-    g = _glyph(font, spec["kana"])
+    g = _glyph(font, plate_plan["kana"])
     fit = min(kw / g.shape[1], kh / g.shape[0])
     gw, gh = g.shape[1] * fit, g.shape[0] * fit
     kana_box = [(kx + (kw - gw) / 2.0) * s + jit(), (ky + (kh - gh) / 2.0) * s + jit(), gw * s, gh * s]
     _paste_max(canvas, g, *kana_box)
-    chars.append({"char": spec["kana"], "box": kana_box})
+    chars.append({"char": plate_plan["kana"], "box": kana_box})
 
-    printed = spec["serial_printed"]
+    printed = plate_plan["serial_printed"]
     places = printed.replace("-", "").replace(" ", "")
     serial_boxes = []
     x = SERIAL_LEFT
@@ -441,7 +441,7 @@ def _border_mask(W, H, s):
     return cv2.resize(m, (W, H), interpolation=cv2.INTER_AREA)
 
 
-def render_plate(spec, rng, width=640):
+def render_plate(plate_plan, rng, width=640):
     """A clean frontal plate, width x width/2 BGR, and its layout.
 
     meta: "rows" (upper and lower row text as a reader transcribes them, no spaces),
@@ -453,11 +453,11 @@ def render_plate(spec, rng, width=640):
     s = W / PLATE_MM[0]
     font_idx = int(rng.choice(len(fonts()), p=FONT_WEIGHTS))
     font = fonts()[font_idx]
-    text, chars, line_boxes = _text_layout(spec, rng, s, font)
+    text, chars, line_boxes = _text_layout(plate_plan, rng, s, font)
     if text.shape != (H, W):
         text = cv2.resize(text, (W, H), interpolation=cv2.INTER_AREA)
 
-    bg_rgb, fg_rgb = FAMILY_COLOURS[spec["family"]]
+    bg_rgb, fg_rgb = FAMILY_COLOURS[plate_plan["family"]]
     # paint varies a little from plate to plate, mostly in brightness
     bg = np.array(bg_rgb[::-1], np.float32) * rng.uniform(0.93, 1.04) + rng.normal(0, 2.5, 3).astype(np.float32)
     fg = np.array(fg_rgb[::-1], np.float32) * rng.uniform(0.9, 1.1) + rng.normal(0, 2.5, 3).astype(np.float32)
@@ -517,8 +517,8 @@ def render_plate(spec, rng, width=640):
 
     sx = RECT_SIZE[0] / float(W)
     rows = {
-        "upper": spec["region"] + spec["class_no"],
-        "lower": spec["kana"] + spec["serial_printed"].replace(" ", ""),
+        "upper": plate_plan["region"] + plate_plan["class_no"],
+        "lower": plate_plan["kana"] + plate_plan["serial_printed"].replace(" ", ""),
     }
     meta = {
         "rows": rows,

@@ -31,7 +31,7 @@ def group_boxes(meta):
     return {k: xywh_to_xyxy(src[k]) for k in GROUPS if k in src}
 
 
-def char_items(spec, meta):
+def char_items(plate_plan, meta):
     """(text, box, row) per drawn character in reading order; the region
     name counts as one item.  row 0 = upper, 1 = lower."""
     height = float(meta["size"][1]) if "size" in meta else 320.0
@@ -43,11 +43,11 @@ def char_items(spec, meta):
     return items
 
 
-def plate_texts(spec, meta):
+def plate_texts(plate_plan, meta):
     rows = meta["rows"]
     lower = rows["lower"]
-    serial = lower[len(spec["kana"]):] if lower.startswith(spec["kana"]) else spec["serial_printed"].replace(" ", "")
-    return {"region": spec["region"], "class_no": spec["class_no"], "kana": spec["kana"],
+    serial = lower[len(plate_plan["kana"]):] if lower.startswith(plate_plan["kana"]) else plate_plan["serial_printed"].replace(" ", "")
+    return {"region": plate_plan["region"], "class_no": plate_plan["class_no"], "kana": plate_plan["kana"],
             "serial": serial, "upper": rows["upper"], "lower": lower}
 
 
@@ -55,7 +55,7 @@ def make_group_records(dataset, seed, group, frames, hard):
     """Frames of one vehicle, rendered the way the generated sets are."""
     records = []
     for fr in dataset.render_group(seed, group, frames, hard=hard):
-        spec, meta, scene = fr["spec"], fr["meta"], fr["scene"]
+        plate_plan, meta, scene = fr["plate_plan"], fr["meta"], fr["scene"]
         roi = fr["roi"]
         corners = np.asarray(fr["corners"], np.float32).reshape(4, 2)
         corners_roi = np.asarray(fr["corners_roi"], np.float32).reshape(4, 2)
@@ -72,11 +72,11 @@ def make_group_records(dataset, seed, group, frames, hard):
         scene_small = cv2.resize(scene, (DET_SIZE, DET_SIZE), interpolation=cv2.INTER_AREA)
         ok, scene_jpg = cv2.imencode(".jpg", scene_small, [cv2.IMWRITE_JPEG_QUALITY, 90])
         records.append({
-            "spec": spec,
-            "texts": plate_texts(spec, meta),
+            "plate_plan": plate_plan,
+            "texts": plate_texts(plate_plan, meta),
             "plate_size": (fr["plate"].shape[1], fr["plate"].shape[0]),
             "boxes": group_boxes(meta),
-            "items": char_items(spec, meta),
+            "items": char_items(plate_plan, meta),
             "roi_jpg": roi_jpg.tobytes(),
             "corners_roi": corners_roi,
             "scene320_jpg": scene_jpg.tobytes(),
