@@ -3,6 +3,7 @@
 in each mode with PLATEBENCH_PROFILE on, then the runtime layer alone on each
 model, and prints the figures. Run from the repository root after a build."""
 import argparse
+import json
 import os
 import statistics
 import subprocess
@@ -78,6 +79,12 @@ def run_mode(mode, eval_dir):
     for name, (calls, ms) in sorted(models.items()):
         print("  %-28s %6.1f runs/frame  %7.2f ms/run" % (name, calls / n, ms / calls if calls else 0))
     print("  peak resident memory  %.1f MiB" % (usage.ru_maxrss / 1024.0))
+    with open(os.path.join(out_dir, "FINAL_RESULT.json")) as f:
+        final = json.load(f)
+    share = lambda part, whole: 100.0 * part / whole if whole else 0.0  # noqa: E731
+    print("  accuracy              frames %.1f %% (%d/%d), groups %.1f %% (%d/%d)" % (
+        share(final["frame_correct"], final["frame_total"]), final["frame_correct"], final["frame_total"],
+        share(final["group_correct"], final["group_total"]), final["group_correct"], final["group_total"]))
     return stdout
 
 
