@@ -25,6 +25,8 @@ std::string remove_spaces(const std::string& s) {
     return out;
 }
 
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 std::string normalize_plate_text(const std::string& s) { return remove_spaces(s); }
 
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }

@@ -8,6 +8,8 @@
 std::string trim(const std::string& s);
 // Drops space, tab, CR and LF bytes only.
 std::string remove_spaces(const std::string& s);
+// Byte-wise substring search.
+bool contains(const std::string& text, const std::string& part);
 std::string normalize_plate_text(const std::string& s);
 bool is_ascii_digit(char c);
 // a/b/c.jpg -> c; only "/" separates directories.

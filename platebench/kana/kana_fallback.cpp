@@ -2,6 +2,7 @@
 
 #include "driver/debug_picture.h"
 #include "driver/profile.h"
+#include "driver/text_util.h"
 #include "driver/vote.h"
 #include "kana/kana_decode.h"
 #include "kana/kana_table.h"
@@ -64,8 +65,6 @@ void add_area_variants(std::vector<KanaVariant>& variants, const std::string& ar
     variants.push_back({area + "_gray_up8x", scale_cubic(gray_bgr, 8.0)});
     variants.push_back({area + "_clahe_up5x", scale_cubic(clahe_bgr, 5.0)});
 }
-
-bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "kana/kana_table.h"
 
+#include "driver/text_util.h"
+
 const std::vector<std::string>& kana_list() {
     // Gojuon order without し, へ, ん and を, which are not issued on plates.
     static const std::vector<std::string> kana = {
@@ -12,7 +14,7 @@ const std::vector<std::string>& kana_list() {
 
 std::string find_hiragana_kana(const std::string& text) {
     for (const std::string& k : kana_list())
-        if (text.find(k) != std::string::npos) return k;
+        if (contains(text, k)) return k;
     return "";
 }
 
@@ -26,7 +28,7 @@ std::string find_kana_or_visual_confusion(const std::string& text) {
     std::string kana = find_hiragana_kana(text);
     if (!kana.empty()) return kana;
     // Both the Japanese and the simplified Chinese form of this kanji are misreadings of あ.
-    if (text.find("愛") != std::string::npos) return "あ";
-    if (text.find("爱") != std::string::npos) return "あ";
+    if (contains(text, "愛")) return "あ";
+    if (contains(text, "爱")) return "あ";
     return "";
 }

@@ -9,8 +9,6 @@
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // Longest first, so a region name that contains a shorter one is matched whole.
 std::vector<std::string> sort_longest_first(const std::vector<std::string>& words) {
     std::vector<std::string> sorted = words;
