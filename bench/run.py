@@ -88,17 +88,36 @@ def run_mode(mode, eval_dir):
     return stdout
 
 
+def run_kana_fallback(eval_dir, plates):
+    """The kana search forced on the first plates of the ROI list."""
+    cases = os.path.join(eval_dir, "cases_roi.csv")
+    with open(cases, encoding="utf-8") as f:
+        lines = f.readlines()[:plates + 1]
+    subset = os.path.join(ROOT, "out", "bench", "kana_cases.csv")
+    with open(subset, "w", encoding="utf-8") as f:
+        f.writelines(lines)
+    out = subprocess.run([os.path.join(BIN, "kana_eval"), subset, MODELS["plate_corner"], MODELS["ppocrv6_rec"],
+                          "dict/ppocrv6_rec_dict.txt", os.path.join(ROOT, "out", "bench", "kana_scratch")],
+                         cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, check=True).stdout
+    print("== kana search forced on %d ROI plates (as if the reader had found no kana)" % (len(lines) - 1))
+    print("  " + out.rstrip().splitlines()[-1])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--frames", type=int, default=30)
     parser.add_argument("--seed", type=int, default=9001)
     parser.add_argument("--modes", default="roi,frame")
     parser.add_argument("--runs", type=int, default=30, help="runs per model for the runtime-alone figures")
+    parser.add_argument("--kana-plates", type=int, default=100,
+                        help="plates of the ROI list on which the kana search is forced (0: skip)")
     args = parser.parse_args()
 
     eval_dir = make_eval_set(args.frames, args.seed)
     for mode in args.modes.split(","):
         print(run_mode(mode, eval_dir).strip())
+    if args.kana_plates > 0:
+        run_kana_fallback(eval_dir, args.kana_plates)
     print("== runtime layer alone (RknnModel) against OpenCV dnn alone")
     for name, path in MODELS.items():
         if os.path.exists(os.path.join(ROOT, path)):
