@@ -6,8 +6,10 @@ import subprocess
 import sys
 import time
 
-os.environ.setdefault("OMP_NUM_THREADS", "1")
-os.environ.setdefault("MKL_NUM_THREADS", "1")
+# One thread by default so that training can share the machine; PLATE_TRAIN_THREADS raises it.
+THREADS = max(1, int(os.environ.get("PLATE_TRAIN_THREADS", "1")))
+os.environ.setdefault("OMP_NUM_THREADS", str(THREADS))
+os.environ.setdefault("MKL_NUM_THREADS", str(THREADS))
 
 import cv2  # noqa: E402
 import numpy as np  # noqa: E402
@@ -17,7 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.abspath(os.path.join(HERE, "..", ".."))
 COMPILER = os.path.join(REPO, "tools", "model_compiler", "compile.py")
 
-torch.set_num_threads(1)
+torch.set_num_threads(THREADS)
 cv2.setNumThreads(1)
 
 

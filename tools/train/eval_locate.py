@@ -20,11 +20,13 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--set", required=True)
     ap.add_argument("--limit", type=int, default=200)
+    ap.add_argument("--corner-model", default=os.path.join(MODELS, "plate_corner.rknn"))
+    ap.add_argument("--det-model", default=os.path.join(MODELS, "plate_det.rknn"))
     args = ap.parse_args()
     labels = [json.loads(line) for line in open(os.path.join(args.set, "labels.jsonl"), encoding="utf-8")]
     labels = labels[:args.limit]
-    corner_path = os.path.join(MODELS, "plate_corner.rknn")
-    det_path = os.path.join(MODELS, "plate_det.rknn")
+    corner_path = args.corner_model
+    det_path = args.det_model
     if os.path.exists(corner_path):
         net = cv2.dnn.readNetFromONNX(corner_path)
         errs = []

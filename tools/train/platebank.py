@@ -88,6 +88,27 @@ def make_group_records(dataset, seed, group, frames, hard):
     return records
 
 
+def use_random_regions(plategen, frac, seed):
+    """Makes part of the plates carry a made-up region name of 2-4 kanji drawn
+    evenly from the kanji of the listed names: the recogniser then has to read
+    each character instead of recalling whole names, and rare kanji are seen
+    as often as common ones."""
+    kanji = sorted({ch for w in plategen.region_words() for ch in w if ord(ch) >= 0x4E00})
+    pick = np.random.default_rng([seed, 77])
+    original = plategen.random_plate_spec
+
+    def spec(rng, hard=False):
+        plan = original(rng, hard=hard)
+        if not hard and pick.random() < frac:
+            n = int(pick.choice([2, 3, 4], p=[0.5, 0.35, 0.15]))
+            region = "".join(kanji[int(i)] for i in pick.integers(0, len(kanji), n))
+            plan["expected"] = plan["expected"].replace(plan["region"], region, 1)
+            plan["region"] = region
+        return plan
+
+    plategen.random_plate_spec = spec
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--out", required=True)
@@ -97,8 +118,12 @@ def main():
     ap.add_argument("--hard-frac", type=float, default=0.15)
     ap.add_argument("--frames", type=int, default=2, help="frames per vehicle")
     ap.add_argument("--synth", help="directory holding the synth package (default: this repo's tools/)")
+    ap.add_argument("--random-region-frac", type=float, default=0.0,
+                    help="share of plates whose region name is a made-up string of listed kanji")
     args = ap.parse_args()
-    common.import_plategen(args.synth)
+    plategen = common.import_plategen(args.synth)
+    if args.random_region_frac > 0:
+        use_random_regions(plategen, args.random_region_frac, args.seed)
     from synth import dataset
     os.makedirs(args.out, exist_ok=True)
     timer = common.Timer()
@@ -120,8 +145,24 @@ def main():
         print("shard %d/%d done, %.1f min" % (s + 1, n_shards, timer.minutes()), flush=True)
 
 
+def shard_names(bank_dir):
+    return sorted(n for n in os.listdir(bank_dir) if n.startswith("shard_") and n.endswith(".pkl"))
+
+
+def count_shards(bank_dirs):
+    return sum(len(shard_names(d)) for d in bank_dirs)
+
+
+def load_banks(bank_dirs):
+    """All records of several banks, and their shard count."""
+    records = []
+    for d in bank_dirs:
+        records.extend(load_shards(d)[0])
+    return records, count_shards(bank_dirs)
+
+
 def load_shards(bank_dir, limit=None):
-    names = sorted(n for n in os.listdir(bank_dir) if n.startswith("shard_") and n.endswith(".pkl"))
+    names = shard_names(bank_dir)
     records = []
     for n in names[:limit]:
         with open(os.path.join(bank_dir, n), "rb") as f:

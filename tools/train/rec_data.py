@@ -129,7 +129,7 @@ class PlateView:
     """One decoded bank record: the ROI, and its rectification with
     perturbed corners, with the text group boxes in both frames."""
 
-    def __init__(self, rec, rng, jitter):
+    def __init__(self, rec, rng, jitter, use_predicted=False):
         self.rec = rec
         self.roi = cv2.imdecode(np.frombuffer(rec["roi_jpg"], np.uint8), cv2.IMREAD_COLOR)
         pw, ph = rec["plate_size"]
@@ -140,6 +140,9 @@ class PlateView:
         self.roi_items = [(t, transform_box(H_plate_roi, b), r) for t, b, r in rec["items"]]
         span = np.float32([np.linalg.norm(corners[1] - corners[0]), np.linalg.norm(corners[3] - corners[0])])
         noisy = corners + rng.normal(0.0, 1.0, (4, 2)).astype(np.float32) * span * np.float32(jitter)
+        if use_predicted and "corners_pred" in rec:
+            # The corner model's own errors, as the reader will meet them.
+            noisy = np.asarray(rec["corners_pred"], np.float32)
         dst = np.float32([[0, 0], [RECT_W - 1, 0], [RECT_W - 1, RECT_H - 1], [0, RECT_H - 1]])
         H_roi_rect = cv2.getPerspectiveTransform(noisy, dst)
         self.rect = cv2.warpPerspective(self.roi, H_roi_rect, (RECT_W, RECT_H), flags=cv2.INTER_LINEAR,
@@ -148,6 +151,19 @@ class PlateView:
         self.rect_boxes = {k: transform_box(H, b) for k, b in rec["boxes"].items()}
         self.rect_items = [(t, transform_box(H, b), r) for t, b, r in rec["items"]]
         self.texts = rec["texts"]
+
+
+def predict_corners(records, model_path):
+    """Adds the compiled corner model's corners (ROI pixels, as the reader
+    decodes them) to every record as "corners_pred"."""
+    net = cv2.dnn.readNetFromONNX(model_path)
+    for rec in records:
+        roi = cv2.imdecode(np.frombuffer(rec["roi_jpg"], np.uint8), cv2.IMREAD_COLOR)
+        h, w = roi.shape[:2]
+        rgb = cv2.cvtColor(cv2.resize(roi, (256, 128)), cv2.COLOR_BGR2RGB)
+        net.setInput(rgb.transpose(2, 0, 1)[None].astype(np.float32))
+        v = net.forward().reshape(-1)[:8].reshape(4, 2) * np.float32([w, h])
+        rec["corners_pred"] = np.clip(v, 0, [w - 1, h - 1]).astype(np.float32)
 
 
 def det_like_box(box, scale, img_w, img_h, rng, jitter=2.5):

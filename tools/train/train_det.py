@@ -47,6 +47,13 @@ def sample(rec, rng, augment=True):
                 img = cv2.resize(img[y0:y0 + n, x0:x0 + n], (SIZE, SIZE), interpolation=cv2.INTER_LINEAR)
                 box = (box - np.float32([x0, y0, x0, y0]) / SIZE) / (n / SIZE)
                 box = np.clip(box, 0.0, 1.0)
+        elif rng.random() < 0.4:
+            # zoom out: the scene shrinks inside its smeared edges, so plates get smaller
+            n = int(SIZE * rng.uniform(1.1, 1.8))
+            ox, oy = int(rng.integers(0, n - SIZE + 1)), int(rng.integers(0, n - SIZE + 1))
+            img = cv2.copyMakeBorder(img, oy, n - SIZE - oy, ox, n - SIZE - ox, cv2.BORDER_REPLICATE)
+            img = cv2.resize(img, (SIZE, SIZE), interpolation=cv2.INTER_AREA)
+            box = (box * SIZE + np.float32([ox, oy, ox, oy])) / n
         if rng.random() < 0.5:
             img = img[:, ::-1].copy()
             box = np.float32([1.0 - box[2], box[1], 1.0 - box[0], box[3]])
@@ -88,7 +95,7 @@ def export(model, out, tmp_dir):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--bank", required=True)
+    ap.add_argument("--bank", required=True, nargs="+", help="one or more bank directories")
     ap.add_argument("--minutes", type=float, default=30.0)
     ap.add_argument("--batch", type=int, default=24)
     ap.add_argument("--lr", type=float, default=2e-3)
@@ -96,13 +103,17 @@ def main():
     ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "plate_det.rknn"))
     ap.add_argument("--ckpt", default="/tmp/plate_train/det.pt")
     ap.add_argument("--export-every", type=float, default=10.0)
+    ap.add_argument("--resume", action="store_true", help="start from --ckpt's weights with a fresh schedule")
     args = ap.parse_args()
     common.seed_all(args.seed)
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
     model = nets.PlateDetector(SIZE)
     opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
+    if args.resume and os.path.exists(args.ckpt):
+        model.load_state_dict(torch.load(args.ckpt)["model"])
+        print("resumed from %s" % args.ckpt, flush=True)
     rng = np.random.default_rng(args.seed)
-    records, n_shards = platebank.load_shards(args.bank)
+    records, n_shards = platebank.load_banks(args.bank)
     timer = common.Timer()
     step, last_export, avg = 0, 0.0, None
     model.train()
@@ -122,8 +133,8 @@ def main():
         if step % 50 == 0:
             print("step %d  %.1f min  lr %.5f  obj %.4f  box %.4f" % (step, timer.minutes(), lr, avg[0], avg[1]),
                   flush=True)
-        if step % 300 == 0 and len(os.listdir(args.bank)) > n_shards:
-            records, n_shards = platebank.load_shards(args.bank)
+        if step % 300 == 0 and platebank.count_shards(args.bank) > n_shards:
+            records, n_shards = platebank.load_banks(args.bank)
         if timer.minutes() - last_export >= args.export_every:
             torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
             export(model, args.out, os.path.dirname(args.ckpt))

@@ -2,10 +2,10 @@
 """Trains the CTC text recogniser (48x320 -> 1x40xC) on crops of synthetic
 plates and compiles it to models/rknn/ppocrv6_rec.rknn.
 
-  train_rec.py --bank DIR [--minutes 60] [--dict FILE] [--out FILE]
+  train_rec.py --bank DIR [DIR ...] [--minutes 60] [--dict FILE] [--out FILE]
 
 The class order is read from the OCR dictionary (class k = line k, class 0
-is the CTC blank).  The bank may still be growing: new shards are picked up
+is the CTC blank).  Several banks are read as one.  A bank may still be growing: new shards are picked up
 as they appear.  A compiled model is written at every checkpoint."""
 import argparse
 import os
@@ -26,13 +26,13 @@ def encode(text, index):
     return [index[ch] for ch in text if ch in index]
 
 
-def make_batch(records, rng, batch, index, views_per_batch=8):
+def make_batch(records, rng, batch, index, views_per_batch=8, predicted_frac=0.0):
     imgs, targets, lengths = [], [], []
     per_view = (batch + views_per_batch - 1) // views_per_batch
     while len(imgs) < batch:
         rec = records[rng.integers(len(records))]
         jitter = rng.choice([0.004, 0.01, 0.02])
-        view = rec_data.PlateView(rec, rng, jitter)
+        view = rec_data.PlateView(rec, rng, jitter, use_predicted=rng.random() < predicted_frac)
         for _ in range(per_view):
             crop, text, _ = rec_data.sample_crop(view, rng)
             if crop.size == 0:
@@ -55,7 +55,7 @@ def export(model, out, tmp_dir):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--bank", required=True)
+    ap.add_argument("--bank", required=True, nargs="+")
     ap.add_argument("--minutes", type=float, default=60.0)
     ap.add_argument("--batch", type=int, default=48)
     ap.add_argument("--lr", type=float, default=2e-3)
@@ -68,6 +68,10 @@ def main():
                     help="start from --ckpt's weights with a fresh schedule (fine-tuning)")
     ap.add_argument("--upper-boost", type=float, default=1.0,
                     help="weight multiplier of the crops that show the region name")
+    ap.add_argument("--corner-model",
+                    help="compiled corner model: rectify part of the views with its corners, as the reader does")
+    ap.add_argument("--predicted-frac", type=float, default=0.5,
+                    help="share of views rectified with --corner-model's corners")
     ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
     args = ap.parse_args()
     if args.synth:
@@ -90,7 +94,11 @@ def main():
             if kind in ("det_upper", "upper_row", "det_group"):
                 rec_data.CROP_WEIGHTS[i] *= args.upper_boost
     rng = np.random.default_rng(args.seed)
-    records, n_shards = platebank.load_shards(args.bank)
+    records, n_shards = platebank.load_banks(args.bank)
+    predicted_frac = 0.0
+    if args.corner_model:
+        rec_data.predict_corners(records, args.corner_model)
+        predicted_frac = args.predicted_frac
     print("classes %d, bank records %d" % (num_classes, len(records)), flush=True)
     timer = common.Timer()
     last_export = 0.0
@@ -103,7 +111,7 @@ def main():
             args.lr * max(0.1, frac / warm)
         for g in opt.param_groups:
             g["lr"] = lr
-        x, tgt, lens = make_batch(records, rng, args.batch, index)
+        x, tgt, lens = make_batch(records, rng, args.batch, index, predicted_frac=predicted_frac)
         logits = model(x)                                  # N, T, C
         logp = F.log_softmax(logits, 2).permute(1, 0, 2)    # T, N, C
         in_lens = torch.full((x.shape[0],), logp.shape[0], dtype=torch.long)
@@ -117,9 +125,12 @@ def main():
         if step % 50 == 0:
             print("step %d  %.1f min  lr %.5f  loss %.4f" % (step, timer.minutes(), lr, loss_avg), flush=True)
         if step % 200 == 0:
-            fresh, n_now = platebank.load_shards(args.bank) if len(os.listdir(args.bank)) > n_shards else (None, 0)
+            fresh, n_now = platebank.load_banks(args.bank) if platebank.count_shards(args.bank) > n_shards \
+                else (None, 0)
             if fresh:
                 records, n_shards = fresh, n_now
+                if args.corner_model:
+                    rec_data.predict_corners(records, args.corner_model)
                 print("bank records %d" % len(records), flush=True)
         if timer.minutes() - last_export >= args.export_every:
             torch.save({"model": model.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
