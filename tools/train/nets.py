@@ -40,24 +40,37 @@ class Recognizer(nn.Module):
 
 class CornerNet(nn.Module):
     """128x256 plate ROI -> 8 values: tl, tr, br, bl as (x, y) fractions.
-    The ROI is pooled to 64x128 first: the plate fills most of it."""
+    One heat map per corner on a 32x64 grid; the soft arg-max (softmax over
+    the cells, then the expected cell centre) gives sub-cell positions and
+    exports as Reshape, Softmax and MatMul, which OpenCV's dnn imports."""
 
-    def __init__(self):
+    def __init__(self, grid_h=32, grid_w=64):
         super().__init__()
-        self.body = nn.Sequential(
-            nn.AvgPool2d(2),          # 64x128
-            conv_bn(3, 24, 3, 2),     # 32x64
-            conv_bn(24, 48, 3, 2),    # 16x32
-            conv_bn(48, 48, 3, 1),
-            conv_bn(48, 64, 3, 2),    # 8x16
-            conv_bn(64, 64, 3, 1),
-            conv_bn(64, 96, 3, 2),    # 4x8
-        )
-        self.fc = nn.Sequential(nn.Flatten(), nn.Linear(96 * 4 * 8, 128), nn.ReLU(inplace=True),
-                                nn.Linear(128, 8))
+        self.s2 = nn.Sequential(conv_bn(3, 16, 3, 2), conv_bn(16, 32, 3, 2))                         # 32x64
+        self.s3 = nn.Sequential(conv_bn(32, 64, 3, 2), conv_bn(64, 64, 3, 1))                        # 16x32
+        self.s4 = nn.Sequential(conv_bn(64, 96, 3, 2), conv_bn(96, 96, 3, 1), conv_bn(96, 96, 3, 1))  # 8x16
+        self.s5 = nn.Sequential(conv_bn(96, 128, 3, 2), conv_bn(128, 128, 3, 1))                     # 4x8
+        self.up = nn.Upsample(scale_factor=2, mode="nearest")
+        self.f4 = nn.Sequential(conv_bn(96 + 128, 64, 1, 1), conv_bn(64, 64, 3, 1))
+        self.f3 = nn.Sequential(conv_bn(64 + 64, 32, 1, 1), conv_bn(32, 32, 3, 1))
+        self.f2 = nn.Sequential(conv_bn(32 + 32, 16, 1, 1), nn.Conv2d(16, 4, 3, 1, 1))
+        gy, gx = torch.meshgrid((torch.arange(grid_h, dtype=torch.float32) + 0.5) / grid_h,
+                                (torch.arange(grid_w, dtype=torch.float32) + 0.5) / grid_w, indexing="ij")
+        self.register_buffer("grid", torch.stack([gx.reshape(-1), gy.reshape(-1)], 1))  # cells, 2
+
+    def heat(self, x):
+        a = self.s2(x * (1.0 / 255.0))
+        b = self.s3(a)
+        c = self.s4(b)
+        d = self.s5(c)
+        c = self.f4(torch.cat([c, self.up(d)], 1))
+        b = self.f3(torch.cat([b, self.up(c)], 1))
+        return self.f2(torch.cat([a, self.up(b)], 1))      # N, 4, 32, 64 logits
 
     def forward(self, x):
-        return self.fc(self.body(x * (1.0 / 255.0))) + 0.5
+        h = self.heat(x)
+        p = torch.softmax(h.reshape(h.shape[0], 4, -1), 2)
+        return torch.matmul(p, self.grid).reshape(h.shape[0], 8)
 
 
 class PlateDetector(nn.Module):
@@ -82,8 +95,8 @@ class PlateDetector(nn.Module):
         g = self.grid
         ys, xs = torch.meshgrid(torch.arange(g, dtype=torch.float32), torch.arange(g, dtype=torch.float32),
                                 indexing="ij")
-        self.register_buffer("cell_x", xs.reshape(1, 1, g, g))
-        self.register_buffer("cell_y", ys.reshape(1, 1, g, g))
+        self.register_buffer("cell_x", xs.reshape(1, 1, g, g).clone())
+        self.register_buffer("cell_y", ys.reshape(1, 1, g, g).clone())
 
     def raw(self, x):
         f = self.body(x * (1.0 / 255.0))

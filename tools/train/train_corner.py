@@ -42,9 +42,28 @@ def recut(roi, corners, rng):
     return roi[ny0:ny1, nx0:nx1], corners - np.float32([nx0, ny0])
 
 
+def warp(roi, corners, rng):
+    """Another view of the same ROI: a small rotation and perspective change,
+    so that the corner positions vary more than the rendered bank does."""
+    h, w = roi.shape[:2]
+    src = np.float32([[0, 0], [w, 0], [w, h], [0, h]])
+    angle = np.deg2rad(rng.uniform(-7, 7))
+    c, s = np.cos(angle), np.sin(angle)
+    centre = np.float32([w, h]) * 0.5
+    rot = (src - centre) @ np.float32([[c, s], [-s, c]]) + centre
+    dst = rot + rng.uniform(-0.07, 0.07, (4, 2)).astype(np.float32) * np.float32([w, h])
+    m = cv2.getPerspectiveTransform(src, dst.astype(np.float32))
+    out = cv2.warpPerspective(roi, m, (w, h), flags=cv2.INTER_LINEAR, borderMode=cv2.BORDER_REPLICATE)
+    moved = cv2.perspectiveTransform(corners.reshape(-1, 1, 2), m).reshape(-1, 2)
+    inside = (moved >= 0).all() and (moved[:, 0] < w).all() and (moved[:, 1] < h).all()
+    return (out, moved.astype(np.float32)) if inside else (roi, corners)
+
+
 def sample(rec, rng, augment=True):
     roi = cv2.imdecode(np.frombuffer(rec["roi_jpg"], np.uint8), cv2.IMREAD_COLOR)
     corners = np.asarray(rec["corners_roi"], np.float32).copy()
+    if augment and rng.random() < 0.5:
+        roi, corners = warp(roi, corners, rng)
     if augment and rng.random() < 0.6:
         roi, corners = recut(roi, corners, rng)
     if augment:
@@ -59,6 +78,26 @@ def batch(records, rng, n, augment=True):
     xs, ys = zip(*(sample(records[rng.integers(len(records))], rng, augment) for _ in range(n)))
     x = torch.from_numpy(np.stack(xs).transpose(0, 3, 1, 2).astype(np.float32))
     return x, torch.from_numpy(np.stack(ys).astype(np.float32))
+
+
+def heat_target(y, grid_h, grid_w, sigma=1.0):
+    """Gaussian bumps (sum 1) around the true corners on the heat-map grid."""
+    n = y.shape[0]
+    pts = y.reshape(n, 4, 2) * torch.tensor([grid_w, grid_h], dtype=torch.float32) - 0.5
+    gy = torch.arange(grid_h, dtype=torch.float32).view(1, 1, grid_h, 1)
+    gx = torch.arange(grid_w, dtype=torch.float32).view(1, 1, 1, grid_w)
+    d2 = (gx - pts[..., 0, None, None]) ** 2 + (gy - pts[..., 1, None, None]) ** 2
+    t = torch.exp(-d2 / (2 * sigma * sigma)).reshape(n, 4, -1)
+    return t / t.sum(2, keepdim=True).clamp_min(1e-6)
+
+
+def loss_fn(model, x, y):
+    """Corner distance, plus a small heat-map term that keeps each map peaked."""
+    h = model.heat(x)
+    logp = torch.log_softmax(h.reshape(h.shape[0], 4, -1), 2)
+    pred = torch.matmul(logp.exp(), model.grid).reshape(h.shape[0], 8)
+    ce = -(heat_target(y, h.shape[2], h.shape[3]) * logp).sum(2).mean()
+    return torch.nn.functional.smooth_l1_loss(pred, y, beta=0.01) + 0.002 * ce
 
 
 def export(model, out, tmp_dir):
@@ -86,6 +125,7 @@ def main():
     opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     if args.resume and os.path.exists(args.ckpt):
         model.load_state_dict(torch.load(args.ckpt)["model"])
+        print("resumed from %s" % args.ckpt, flush=True)
     rng = np.random.default_rng(args.seed)
     records, n_shards = platebank.load_shards(args.bank)
     timer = common.Timer()
@@ -97,7 +137,7 @@ def main():
         for g in opt.param_groups:
             g["lr"] = lr
         x, y = batch(records, rng, args.batch)
-        loss = torch.nn.functional.smooth_l1_loss(model(x), y, beta=0.01)
+        loss = loss_fn(model, x, y)
         opt.zero_grad()
         loss.backward()
         opt.step()
