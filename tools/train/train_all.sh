@@ -1,20 +1,41 @@
 #!/bin/sh
-# Renders the training bank and trains the four plate models on it.  One thread per job, low priority.
-# Training is time-boxed, so a slower machine gives weaker models.
+# Renders the training banks and trains the four plate models on them, low priority.
+# Training is time-boxed, so a slower machine gives weaker models. PLATE_TRAIN_THREADS sets torch's
+# threads per job (default 1).
 # Usage: tools/train/train_all.sh [SYNTH_TOOLS_DIR]   (default: this repo's tools/)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 export PLATE_SYNTH_DIR=${1:-"$here/.."}
-export OMP_NUM_THREADS=1
 work=${PLATE_TRAIN_DIR:-/tmp/plate_train}
 mkdir -p "$work"
 py="nice -n 10 /usr/bin/python3"
+banks="$work/bank $work/bank_rr"
 $py "$here/platebank.py" --out "$work/bank" --count 6000 --seed 9001 --shard 100
-$py "$here/train_rec.py" --bank "$work/bank" --minutes 36 --ckpt "$work/rec.pt"
-# second pass: fresh schedule, more crops that show the region name
-$py "$here/train_rec.py" --bank "$work/bank" --minutes 72 --lr 1.5e-3 --resume --upper-boost 2.0 --ckpt "$work/rec.pt"
-$py "$here/train_rec.py" --bank "$work/bank" --minutes 11 --lr 6e-4 --resume --upper-boost 3.0 --ckpt "$work/rec.pt"
-$py "$here/train_corner.py" --bank "$work/bank" --minutes 45 --batch 16 --ckpt "$work/corner.pt"
-$py "$here/train_corner.py" --bank "$work/bank" --minutes 30 --batch 16 --lr 1e-3 --resume --ckpt "$work/corner.pt"
-$py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt"
-$py "$here/train_textdet.py" --bank "$work/bank" --minutes 14 --batch 8 --lr 4e-3 --ckpt "$work/textdet.pt"
+# a second bank where most region names are made-up strings of the listed kanji
+$py "$here/platebank.py" --out "$work/bank_rr" --count 2400 --seed 9102 --shard 100 \
+    --random-region-frac 0.7 --hard-frac 0.05
+$py "$here/train_corner.py" --bank "$work/bank" --minutes 52 --batch 16 --ckpt "$work/corner.pt" \
+    --out "$work/plate_corner.rknn"
+$py "$here/train_rec.py" --bank "$work/bank" --minutes 36 --ckpt "$work/rec.pt" --out "$work/rec.rknn"
+# later passes: fresh schedules, more crops that show the region name, then part of the plates
+# rectified with the corner model's own corners as the reader will see them
+$py "$here/train_rec.py" --bank "$work/bank" --minutes 72 --lr 1.5e-3 --resume --upper-boost 2.0 \
+    --ckpt "$work/rec.pt" --out "$work/rec.rknn"
+$py "$here/train_rec.py" --bank "$work/bank" --minutes 20 --lr 1e-3 --resume --upper-boost 5.0 \
+    --ckpt "$work/rec.pt" --out "$work/rec.rknn"
+$py "$here/train_rec.py" --bank "$work/bank" --minutes 40 --lr 1e-3 --resume --upper-boost 3.0 \
+    --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn"
+# shellcheck disable=SC2086
+$py "$here/train_rec.py" --bank $banks --minutes 57 --lr 6e-4 --resume --upper-boost 3.0 \
+    --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn"
+$py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
+# shellcheck disable=SC2086
+$py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \
+    --out "$work/det.rknn"
+$py "$here/train_textdet.py" --bank "$work/bank" --minutes 14 --batch 8 --lr 4e-3 --ckpt "$work/textdet.pt" \
+    --out "$work/textdet.rknn"
+models="$here/../../models/rknn"
+cp "$work/plate_corner.rknn" "$models/plate_corner.rknn"
+cp "$work/rec.rknn" "$models/ppocrv6_rec.rknn"
+cp "$work/det.rknn" "$models/plate_det.rknn"
+cp "$work/textdet.rknn" "$models/ppocrv6_det.rknn"
