@@ -97,7 +97,7 @@ def use_random_regions(plategen, frac, seed):
     pick = np.random.default_rng([seed, 77])
     original = plategen.random_plate_spec
 
-    def spec(rng, hard=False):
+    def plan_with_made_up_region(rng, hard=False):
         plan = original(rng, hard=hard)
         if not hard and pick.random() < frac:
             n = int(pick.choice([2, 3, 4], p=[0.5, 0.35, 0.15]))
@@ -106,7 +106,7 @@ def use_random_regions(plategen, frac, seed):
             plan["region"] = region
         return plan
 
-    plategen.random_plate_spec = spec
+    plategen.random_plate_spec = plan_with_made_up_region
 
 
 def main():
