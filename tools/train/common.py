@@ -99,6 +99,23 @@ def cv2_run(net, images_rgb):
     return outs
 
 
+def corner_model_points(net, roi):
+    """Runs a compiled corner model on a BGR ROI and decodes its eight values as
+    the reader does: per point fractions (both <= 2) or pixels, clamped to the
+    ROI. Returns tl, tr, br, bl as a 4x2 float32 array in ROI pixels."""
+    h, w = roi.shape[:2]
+    rgb = cv2.cvtColor(cv2.resize(roi, (256, 128)), cv2.COLOR_BGR2RGB)
+    net.setInput(rgb.transpose(2, 0, 1)[None].astype(np.float32))
+    v = net.forward().reshape(-1)[:8]
+    pts = []
+    for i in range(4):
+        x, y = float(v[2 * i]), float(v[2 * i + 1])
+        if x <= 2.0 and y <= 2.0:
+            x, y = x * w, y * h
+        pts.append([max(0.0, min(w - 1.0, x)), max(0.0, min(h - 1.0, y))])
+    return np.float32(pts)
+
+
 class Timer:
     def __init__(self):
         self.t0 = time.time()

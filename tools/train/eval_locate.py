@@ -32,10 +32,7 @@ def main():
         errs = []
         for lab in labels:
             roi = cv2.imread(lab["roi_path"])
-            h, w = roi.shape[:2]
-            rgb = cv2.cvtColor(cv2.resize(roi, (256, 128)), cv2.COLOR_BGR2RGB)
-            net.setInput(rgb.transpose(2, 0, 1)[None].astype(np.float32))
-            v = net.forward().reshape(-1)[:8].reshape(4, 2) * np.float32([w, h])
+            v = common.corner_model_points(net, roi)
             c = np.float32(lab["corners_roi"])
             span = np.float32([np.linalg.norm(c[1] - c[0]), np.linalg.norm(c[3] - c[0])])
             errs.append(np.abs(v - c) / span)

@@ -92,16 +92,7 @@ class Reader:
         return scene[y:min(h, y + bh), x:min(w, x + bw)].copy()
 
     def corners(self, roi):
-        h, w = roi.shape[:2]
-        rgb = cv2.cvtColor(cv2.resize(roi, (256, 128)), cv2.COLOR_BGR2RGB)
-        v = self.run(self.corner, rgb).reshape(-1)[:8]
-        pts = []
-        for i in range(4):
-            x, y = float(v[2 * i]), float(v[2 * i + 1])
-            if x <= 2.0 and y <= 2.0:
-                x, y = x * w, y * h
-            pts.append([max(0.0, min(w - 1.0, x)), max(0.0, min(h - 1.0, y))])
-        return np.float32(pts)
+        return common.corner_model_points(self.corner, roi)
 
     def text_boxes(self, img):
         rgb = cv2.cvtColor(cv2.resize(img, (640, 640)), cv2.COLOR_BGR2RGB)

@@ -155,10 +155,12 @@ def count_shards(bank_dirs):
 
 def load_banks(bank_dirs):
     """All records of several banks, and their shard count."""
-    records = []
+    records, shards = [], 0
     for d in bank_dirs:
-        records.extend(load_shards(d)[0])
-    return records, count_shards(bank_dirs)
+        part, n = load_shards(d)
+        records.extend(part)
+        shards += n
+    return records, shards
 
 
 def load_shards(bank_dir, limit=None):

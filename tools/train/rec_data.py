@@ -3,6 +3,7 @@ rectified 320x96 plate (and from the plate ROI for the kana areas), each
 fitted into the 48x320 white canvas the way the reader prepares them."""
 import cv2
 import numpy as np
+import common
 
 REC_W, REC_H = 320, 48
 RECT_W, RECT_H = 320, 96
@@ -159,11 +160,7 @@ def predict_corners(records, model_path):
     net = cv2.dnn.readNetFromONNX(model_path)
     for rec in records:
         roi = cv2.imdecode(np.frombuffer(rec["roi_jpg"], np.uint8), cv2.IMREAD_COLOR)
-        h, w = roi.shape[:2]
-        rgb = cv2.cvtColor(cv2.resize(roi, (256, 128)), cv2.COLOR_BGR2RGB)
-        net.setInput(rgb.transpose(2, 0, 1)[None].astype(np.float32))
-        v = net.forward().reshape(-1)[:8].reshape(4, 2) * np.float32([w, h])
-        rec["corners_pred"] = np.clip(v, 0, [w - 1, h - 1]).astype(np.float32)
+        rec["corners_pred"] = common.corner_model_points(net, roi)
 
 
 def det_like_box(box, scale, img_w, img_h, rng, jitter=2.5):
