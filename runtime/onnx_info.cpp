@@ -165,8 +165,9 @@ bool count_repeated(uint32_t wire, Reader sub, uint64_t fixed_size, uint64_t& co
 
 // OpenCV's importer copies as many elements as a tensor's dimensions
 // promise, whatever its data holds; so a tensor must hold exactly that many.
-bool tensor_data_fits(Reader r) {
-    uint64_t data_type = 0, elems = 1, typed = 0, raw_bytes = 0;
+bool tensor_data_fits(Reader r, uint64_t& elems) {
+    uint64_t data_type = 0, typed = 0, raw_bytes = 0;
+    elems = 1;
     bool has_raw = false;
     constexpr uint64_t max_elems = uint64_t(1) << 40;
     while (!r.done()) {
@@ -207,28 +208,58 @@ bool tensor_data_fits(Reader r) {
     return typed == elems;
 }
 
-// Tensors held in a node's attributes (Constant and the like).
-bool node_tensors_fit(Reader r) {
+// What the graph check needs of one node: its type, its tensor names, and
+// whether a tensor held in its attributes (Constant and the like) is empty.
+struct NodeInfo {
+    std::string op_type;
+    std::vector<std::string> inputs;
+    std::vector<std::string> outputs;
+    bool holds_empty_tensor = false;
+};
+
+bool parse_node(Reader r, NodeInfo& node) {
     while (!r.done()) {
         uint32_t n, w;
         Reader sub{nullptr, nullptr};
         uint64_t v = 0;
         if (!r.field(n, w, sub, v)) return false;
-        if (n != 5 || w != 2) continue; // attribute
-        while (!sub.done()) {
-            uint32_t an, aw;
-            Reader tensor{nullptr, nullptr};
-            uint64_t av = 0;
-            if (!sub.field(an, aw, tensor, av)) return false;
-            if ((an == 5 || an == 11) && aw == 2 && !tensor_data_fits(tensor)) return false; // t, tensors
+        if (w != 2) continue;
+        const std::string text(reinterpret_cast<const char*>(sub.p), sub.end - sub.p);
+        if (n == 1) node.inputs.push_back(text);
+        else if (n == 2) node.outputs.push_back(text);
+        else if (n == 4) node.op_type = text;
+        else if (n == 5) { // attribute
+            while (!sub.done()) {
+                uint32_t an, aw;
+                Reader tensor{nullptr, nullptr};
+                uint64_t av = 0, elems = 0;
+                if (!sub.field(an, aw, tensor, av)) return false;
+                if ((an == 5 || an == 11) && aw == 2) { // t, tensors
+                    if (!tensor_data_fits(tensor, elems)) return false;
+                    if (elems == 0) node.holds_empty_tensor = true;
+                }
+            }
         }
     }
     return true;
 }
 
+// OpenCV's layers take a tensor without elements for a weight and divide by
+// its size; the one place such a tensor is ordinary is the roi, scales or
+// sizes a Resize leaves out. Anywhere else the model is refused.
+bool empty_tensors_allowed(const std::vector<NodeInfo>& nodes, std::set<std::string> empty) {
+    for (const NodeInfo& node : nodes)
+        if (node.op_type == "Constant" && node.holds_empty_tensor) empty.insert(node.outputs.begin(), node.outputs.end());
+    for (const NodeInfo& node : nodes)
+        for (size_t i = 0; i < node.inputs.size(); ++i)
+            if (empty.count(node.inputs[i]) && !(node.op_type == "Resize" && i > 0)) return false;
+    return true;
+}
+
 bool parse_graph(Reader r, OnnxGraphInfo& info) {
     std::vector<OnnxTensorInfo> declared_inputs;
-    std::set<std::string> initializers;
+    std::vector<NodeInfo> nodes;
+    std::set<std::string> initializers, empty;
     while (!r.done()) {
         uint32_t n, w;
         Reader sub{nullptr, nullptr};
@@ -236,17 +267,21 @@ bool parse_graph(Reader r, OnnxGraphInfo& info) {
         if (!r.field(n, w, sub, v)) return false;
         if (w != 2) continue;
         if (n == 1) {
-            if (!node_tensors_fit(sub)) return false;
+            nodes.emplace_back();
+            if (!parse_node(sub, nodes.back())) return false;
         } else if (n == 5) {
             std::string name;
-            if (!parse_tensor_name(sub, name) || !tensor_data_fits(sub)) return false;
+            uint64_t elems = 0;
+            if (!parse_tensor_name(sub, name) || !tensor_data_fits(sub, elems)) return false;
             initializers.insert(name);
+            if (elems == 0) empty.insert(name);
         } else if (n == 11 || n == 12) {
             OnnxTensorInfo t;
             if (!parse_value_info(sub, t)) return false;
             (n == 11 ? declared_inputs : info.outputs).push_back(t);
         }
     }
+    if (!empty_tensors_allowed(nodes, empty)) return false;
     for (const auto& t : declared_inputs)
         if (!initializers.count(t.name)) info.inputs.push_back(t);
     return true;

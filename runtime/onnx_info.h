@@ -21,8 +21,9 @@ struct OnnxGraphInfo {
     std::vector<OnnxTensorInfo> outputs;
 };
 
-// False when the bytes are not a well-formed ONNX model with a graph, or when
-// a tensor of the graph holds fewer or more values than its dimensions say.
+// False when the bytes are not a well-formed ONNX model with a graph, when
+// a tensor of the graph holds fewer or more values than its dimensions say,
+// or when a tensor without elements feeds anything but a Resize's optional inputs.
 bool parse_onnx_info(const uint8_t* data, size_t size, OnnxGraphInfo& info);
 
 } // namespace npu

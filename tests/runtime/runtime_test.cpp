@@ -77,6 +77,34 @@ TEST(RuntimeInit, RefusesBlobsThatAreNoModel) {
     EXPECT_NE(rknn_init(nullptr, nullptr, 0, 0, nullptr), 0);
 }
 
+// A tensor without elements is ordinary as the roi a Resize leaves out, and
+// a weight OpenCV would divide by anywhere else.
+TEST(RuntimeInit, EmptyTensorsOnlyAsAResizesOptionalInputs) {
+    const struct {
+        const char* file;
+        bool loads;
+    } cases[] = {
+        {"resize_empty_roi_initializer.onnx", true},  {"resize_empty_roi_constant.onnx", true},
+        {"gemm_empty_weight_initializer.onnx", false}, {"gemm_empty_weight_constant.onnx", false},
+        {"conv_empty_weight_initializer.onnx", false}, {"conv_empty_weight_constant.onnx", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::vector<uint8_t> blob = read_bytes(c.file);
+        ASSERT_FALSE(blob.empty());
+        rknn_context ctx = 0;
+        const int rc = rknn_init(&ctx, blob.data(), static_cast<uint32_t>(blob.size()), 0, nullptr);
+        if (!c.loads) {
+            EXPECT_EQ(rc, RKNN_ERR_MODEL_INVALID);
+            EXPECT_EQ(ctx, 0u);
+            continue;
+        }
+        ASSERT_EQ(rc, RKNN_SUCC);
+        EXPECT_EQ(query(ctx, RKNN_QUERY_OUTPUT_ATTR, 0).n_elems, 3u * 16 * 16);
+        rknn_destroy(ctx);
+    }
+}
+
 TEST(RuntimeInit, UnknownContextsAreRefused) {
     rknn_input_output_num num{};
     EXPECT_NE(rknn_query(0, RKNN_QUERY_IN_OUT_NUM, &num, sizeof num), 0);
