@@ -49,33 +49,81 @@ cv::Mat otsu_bgr(const cv::Mat& gray, int type) {
     return out;
 }
 
-void add_area_variants(std::vector<KanaVariant>& variants, const std::string& area, const cv::Mat& crop) {
-    cv::Mat gray;
-    cv::cvtColor(crop, gray, cv::COLOR_BGR2GRAY);
-    const cv::Mat gray_bgr = make_gray_bgr(crop);
-    const cv::Mat clahe_bgr = make_clahe_bgr(crop);
-    variants.push_back({area + "_original", crop});
-    variants.push_back({area + "_gray", gray_bgr});
-    variants.push_back({area + "_clahe", clahe_bgr});
-    variants.push_back({area + "_sharpen", make_sharpen_bgr(crop)});
-    variants.push_back({area + "_otsu", otsu_bgr(gray, cv::THRESH_BINARY)});
-    variants.push_back({area + "_otsu_inv", otsu_bgr(gray, cv::THRESH_BINARY_INV)});
-    variants.push_back({area + "_up4x", scale_cubic(crop, 4.0)});
-    variants.push_back({area + "_gray_up5x", scale_cubic(gray_bgr, 5.0)});
-    variants.push_back({area + "_gray_up8x", scale_cubic(gray_bgr, 8.0)});
-    variants.push_back({area + "_clahe_up5x", scale_cubic(clahe_bgr, 5.0)});
+using VariantSink = std::function<void(KanaVariant&&)>;
+
+// Hands each variant on as soon as it is made: the enlarged ones of a large
+// ROI take hundreds of megabytes each, so they are never all held at once.
+void emit_area_variants(const std::string& area, const cv::Mat& crop, const VariantSink& sink) {
+    const auto emit = [&](const char* suffix, const std::function<cv::Mat()>& make) {
+        cv::Mat image;
+        {
+            ProfileScope timed("image_prep");
+            image = make();
+        }
+        sink({area + suffix, std::move(image)});
+    };
+    cv::Mat gray, gray_bgr, clahe_bgr;
+    {
+        ProfileScope timed("image_prep");
+        cv::cvtColor(crop, gray, cv::COLOR_BGR2GRAY);
+        gray_bgr = make_gray_bgr(crop);
+        clahe_bgr = make_clahe_bgr(crop);
+    }
+    emit("_original", [&] { return crop; });
+    emit("_gray", [&] { return gray_bgr; });
+    emit("_clahe", [&] { return clahe_bgr; });
+    emit("_sharpen", [&] { return make_sharpen_bgr(crop); });
+    emit("_otsu", [&] { return otsu_bgr(gray, cv::THRESH_BINARY); });
+    emit("_otsu_inv", [&] { return otsu_bgr(gray, cv::THRESH_BINARY_INV); });
+    emit("_up4x", [&] { return scale_cubic(crop, 4.0); });
+    emit("_gray_up5x", [&] { return scale_cubic(gray_bgr, 5.0); });
+    emit("_gray_up8x", [&] { return scale_cubic(gray_bgr, 8.0); });
+    emit("_clahe_up5x", [&] { return scale_cubic(clahe_bgr, 5.0); });
+}
+
+void emit_kana_fallback_variants(const cv::Mat& rectified, const cv::Mat& roi, const VariantSink& sink) {
+    for (const KanaArea& area : kKanaAreas) {
+        const cv::Mat& source = area.from_roi ? roi : rectified;
+        emit_area_variants(area.name, crop_ratio(source, area.left, area.top, area.right, area.bottom), sink);
+    }
+}
+
+struct KanaVotes {
+    VoteTable direct;
+    VoteTable constrained;
+};
+
+void read_kana_variant(const KanaVariant& variant, const KanaReader& read_text,
+                       const KanaReader& read_kana_constrained, const std::string& case_dir, KanaVotes& votes) {
+    write_debug_picture(case_dir + "/kana_fallback_" + variant.name + ".jpg", variant.image);
+    const std::string text = read_text(variant.image);
+    const std::string kana = find_kana_or_visual_confusion(text);
+    const std::string kana_constrained = read_kana_constrained(variant.image);
+    std::cerr << "[KANA_FALLBACK] " << variant.name << " text=" << text << " kana=" << kana
+              << " kana_constrained=" << kana_constrained << "\n";
+    const int32_t w = kana_fallback_weight(variant.name);
+    // The bonus puts any plain reading above every constrained guess.
+    if (!kana.empty()) votes.direct[kana] += w + 10;
+    if (!kana_constrained.empty()) votes.constrained[kana_constrained] += w;
+}
+
+std::string kana_vote_result(const KanaVotes& votes) {
+    const std::string direct = vote_winner(votes.direct);
+    if (!direct.empty()) {
+        std::cerr << "[KANA_FALLBACK_RESULT] mode=direct best=" << direct << "\n";
+        return direct;
+    }
+    const std::string constrained = vote_winner(votes.constrained);
+    if (!constrained.empty()) std::cerr << "[KANA_FALLBACK_RESULT] mode=constrained best=" << constrained << "\n";
+    return constrained;
 }
 
 } // namespace
 
 std::vector<KanaVariant> make_kana_fallback_variants(const cv::Mat& rectified, const cv::Mat& roi) {
-    ProfileScope timed("image_prep");
     std::vector<KanaVariant> variants;
     variants.reserve(100);
-    for (const KanaArea& area : kKanaAreas) {
-        const cv::Mat& source = area.from_roi ? roi : rectified;
-        add_area_variants(variants, area.name, crop_ratio(source, area.left, area.top, area.right, area.bottom));
-    }
+    emit_kana_fallback_variants(rectified, roi, [&](KanaVariant&& v) { variants.push_back(std::move(v)); });
     return variants;
 }
 
@@ -92,35 +140,22 @@ int32_t kana_fallback_weight(const std::string& name) {
 
 std::string search_kana_variants(const std::vector<KanaVariant>& variants, const KanaReader& read_text,
                                  const KanaReader& read_kana_constrained, const std::string& case_dir) {
-    VoteTable direct_votes;
-    VoteTable constrained_votes;
-    for (const KanaVariant& variant : variants) {
-        write_debug_picture(case_dir + "/kana_fallback_" + variant.name + ".jpg", variant.image);
-        const std::string text = read_text(variant.image);
-        const std::string kana = find_kana_or_visual_confusion(text);
-        const std::string kana_constrained = read_kana_constrained(variant.image);
-        std::cerr << "[KANA_FALLBACK] " << variant.name << " text=" << text << " kana=" << kana
-                  << " kana_constrained=" << kana_constrained << "\n";
-        const int32_t w = kana_fallback_weight(variant.name);
-        // The bonus puts any plain reading above every constrained guess.
-        if (!kana.empty()) direct_votes[kana] += w + 10;
-        if (!kana_constrained.empty()) constrained_votes[kana_constrained] += w;
-    }
-
-    const std::string direct = vote_winner(direct_votes);
-    if (!direct.empty()) {
-        std::cerr << "[KANA_FALLBACK_RESULT] mode=direct best=" << direct << "\n";
-        return direct;
-    }
-    const std::string constrained = vote_winner(constrained_votes);
-    if (!constrained.empty()) std::cerr << "[KANA_FALLBACK_RESULT] mode=constrained best=" << constrained << "\n";
-    return constrained;
+    KanaVotes votes;
+    for (const KanaVariant& variant : variants)
+        read_kana_variant(variant, read_text, read_kana_constrained, case_dir, votes);
+    return kana_vote_result(votes);
 }
 
 std::string run_kana_fallback(RknnModel& model, const cv::Mat& rectified, const cv::Mat& roi,
                               const std::vector<std::string>& dict, const std::string& case_dir) {
-    const std::vector<KanaVariant> variants = make_kana_fallback_variants(rectified, roi);
-    return search_kana_variants(
-        variants, [&](const cv::Mat& image) { return run_ppocr_rec(model, image, dict); },
-        [&](const cv::Mat& image) { return run_ppocr_rec_kana_constrained(model, image, dict); }, case_dir);
+    const KanaReader read_text = [&](const cv::Mat& image) { return run_ppocr_rec(model, image, dict); };
+    const KanaReader read_constrained = [&](const cv::Mat& image) {
+        return run_ppocr_rec_kana_constrained(model, image, dict);
+    };
+    // Variant by variant, so the search never holds all hundred pictures.
+    KanaVotes votes;
+    emit_kana_fallback_variants(rectified, roi, [&](KanaVariant&& variant) {
+        read_kana_variant(variant, read_text, read_constrained, case_dir, votes);
+    });
+    return kana_vote_result(votes);
 }
