@@ -28,6 +28,9 @@ $py "$here/train_rec.py" --bank "$work/bank" --minutes 40 --lr 1e-3 --resume --u
 # shellcheck disable=SC2086
 $py "$here/train_rec.py" --bank $banks --minutes 57 --lr 6e-4 --resume --upper-boost 3.0 \
     --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn"
+# shellcheck disable=SC2086
+$py "$here/train_rec.py" --bank $banks --minutes 100 --lr 6e-4 --resume --upper-boost 3.0 \
+    --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" --export-every 20
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
 # shellcheck disable=SC2086
 $py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \
