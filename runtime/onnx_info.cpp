@@ -224,11 +224,11 @@ bool parse_node(Reader r, NodeInfo& node) {
         uint64_t v = 0;
         if (!r.field(n, w, sub, v)) return false;
         if (w != 2) continue;
-        const std::string text(reinterpret_cast<const char*>(sub.p), sub.end - sub.p);
-        if (n == 1) node.inputs.push_back(text);
-        else if (n == 2) node.outputs.push_back(text);
-        else if (n == 4) node.op_type = text;
-        else if (n == 5) { // attribute
+        const auto text = [&sub] { return std::string(reinterpret_cast<const char*>(sub.p), sub.end - sub.p); };
+        if (n == 1) node.inputs.push_back(text());
+        else if (n == 2) node.outputs.push_back(text());
+        else if (n == 4) node.op_type = text();
+        else if (n == 5) { // attribute: its tensors are only counted, never copied
             while (!sub.done()) {
                 uint32_t an, aw;
                 Reader tensor{nullptr, nullptr};

@@ -17,7 +17,6 @@ fx.constant_model(os.path.join(out, "two_outputs.onnx"), (1, 3, 16, 32),
                   declare_output_shapes=False)
 
 
-
 def empty_tensor_model(path, nodes, out_shape, empty_input, inits, as_constant):
     """Nodes on a 1x3x8x8 picture where one tensor has no elements, held either
     as an initializer or as a Constant node's value."""
