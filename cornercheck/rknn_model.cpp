@@ -5,15 +5,24 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <stdexcept>
 
 namespace orvex {
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
+std::vector<uint8_t> ReadFile(const std::string& path, uint64_t max_bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("failed to open rknn model: " + path);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> data;
+    std::vector<char> chunk(1 << 16);
+    while (data.size() <= max_bytes) {
+        const uint64_t left = max_bytes - data.size();  // one byte more than this shows the file is too long
+        const uint64_t want = left >= chunk.size() ? chunk.size() : left + 1;
+        in.read(chunk.data(), static_cast<std::streamsize>(want));
+        const auto got = static_cast<size_t>(in.gcount());
+        if (got == 0) break;
+        data.insert(data.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+    }
+    return data;
 }
 
 RKNNModel::~RKNNModel() {
@@ -21,8 +30,11 @@ RKNNModel::~RKNNModel() {
 }
 
 bool RKNNModel::Load(const std::string& path) {
-    std::vector<uint8_t> blob = ReadFile(path);
-    const int ret = rknn_init(&ctx, blob.data(), static_cast<uint32_t>(blob.size()), 0, nullptr);
+    // The runtime takes the size as 32 bits; a longer file would reach it cut short.
+    std::vector<uint8_t> blob = ReadFile(path, UINT32_MAX);
+    const int ret = blob.size() > UINT32_MAX
+                        ? RKNN_ERR_MODEL_INVALID
+                        : rknn_init(&ctx, blob.data(), static_cast<uint32_t>(blob.size()), 0, nullptr);
     if (ret != 0) {
         std::cerr << "rknn_init failed: " << ret << "\n";
         ctx = 0; // nothing to destroy

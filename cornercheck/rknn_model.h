@@ -10,8 +10,9 @@
 
 namespace orvex {
 
-// The whole file; throws "failed to open rknn model: " + path.
-std::vector<uint8_t> ReadFile(const std::string& path);
+// The whole file, or its first max_bytes + 1 bytes when it is longer;
+// throws "failed to open rknn model: " + path.
+std::vector<uint8_t> ReadFile(const std::string& path, uint64_t max_bytes = UINT64_MAX);
 
 // Runs one BGR picture through a compiled model, feeding input 0 in the
 // model's own layout. Failures are a false result (and, for the runtime's

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <stdexcept>
 
 RknnModel::RknnModel() = default;
@@ -26,9 +25,11 @@ void RknnModel::load(const std::string& path) {
     release();
     model_path = path;
     profile_bucket = "model:" + path.substr(path.rfind('/') + 1);
-    std::vector<uint8_t> blob = read_file_binary(path);
+    // The runtime takes the size as 32 bits; a longer file would reach it cut short.
+    std::vector<uint8_t> blob = read_file_binary(path, UINT32_MAX);
 
-    int ret = rknn_init(&ctx, blob.data(), static_cast<uint32_t>(blob.size()), 0, nullptr);
+    int ret = blob.size() > UINT32_MAX ? RKNN_ERR_MODEL_INVALID
+                                       : rknn_init(&ctx, blob.data(), static_cast<uint32_t>(blob.size()), 0, nullptr);
     if (ret != 0) {
         ctx = 0;
         throw std::runtime_error("rknn_init failed: " + path + ", ret=" + std::to_string(ret));
@@ -147,10 +148,20 @@ void RknnModel::print_info() const {
     std::cerr << text;
 }
 
-std::vector<uint8_t> read_file_binary(const std::string& path) {
+std::vector<uint8_t> read_file_binary(const std::string& path, uint64_t max_bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("failed to open binary: " + path);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> data;
+    std::vector<char> chunk(1 << 16);
+    while (data.size() <= max_bytes) {
+        const uint64_t left = max_bytes - data.size();  // one byte more than this shows the file is too long
+        const uint64_t want = left >= chunk.size() ? chunk.size() : left + 1;
+        in.read(chunk.data(), static_cast<std::streamsize>(want));
+        const auto got = static_cast<size_t>(in.gcount());
+        if (got == 0) break;
+        data.insert(data.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+    }
+    return data;
 }
 
 cv::Mat bgr_to_rgb_resized(const cv::Mat& bgr, int w, int h) {

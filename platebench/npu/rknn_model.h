@@ -41,7 +41,9 @@ private:
     std::string profile_bucket = "model";
 };
 
-std::vector<uint8_t> read_file_binary(const std::string& path);
+// The whole file, or its first max_bytes + 1 bytes when it is longer (the
+// caller sees it is too long without reading an endless device to the end).
+std::vector<uint8_t> read_file_binary(const std::string& path, uint64_t max_bytes = UINT64_MAX);
 
 // Plain bilinear stretch to w x h, then BGR to RGB.
 cv::Mat bgr_to_rgb_resized(const cv::Mat& bgr, int w, int h);

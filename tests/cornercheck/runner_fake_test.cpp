@@ -104,6 +104,23 @@ TEST(RunnerLoad, RuntimeFailuresReturnFalseAndOnlyInitSaysWhy) {
     }
 }
 
+TEST(ReadFile, StopsOneByteBeyondTheLimit) {
+    const std::string path = model_file();  // "blob"
+    struct Case {
+        std::string path;
+        uint64_t max_bytes;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {path, UINT64_MAX, "blob"}, {path, 4, "blob"}, {path, 3, "blob"}, {path, 1, "bl"}, {path, 0, "b"},
+        {"/dev/zero", 70000, std::string(70001, '\0')},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> got = orvex::ReadFile(c.path, c.max_bytes);
+        EXPECT_EQ(std::string(got.begin(), got.end()), c.bytes) << c.path << " max " << c.max_bytes;
+    }
+}
+
 TEST(RunnerLoad, UnopenableFileThrowsWithThePath) {
     orvex::RKNNModel model;
     try {

@@ -21,6 +21,30 @@ std::string error_of(F&& f) {
 }
 } // namespace
 
+TEST(ReadFileBinary, StopsOneByteBeyondTheLimit) {
+    const std::string path = (std::filesystem::temp_directory_path() / ("pb_bytes_" + std::to_string(::getpid()))).string();
+    std::string bytes(200000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+    std::ofstream(path, std::ios::binary) << bytes;
+    struct Case {
+        std::string path;
+        uint64_t max_bytes;
+        size_t size;
+    };
+    const Case cases[] = {
+        {path, UINT64_MAX, 200000}, {path, 200000, 200000}, {path, 199999, 200000}, {path, 70000, 70001},
+        {path, 65536, 65537},       {path, 0, 1},           {"/dev/zero", 100000, 100001},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> got = read_file_binary(c.path, c.max_bytes);
+        ASSERT_EQ(got.size(), c.size) << c.path << " max " << c.max_bytes;
+        if (c.path == path) {
+            EXPECT_EQ(std::string(got.begin(), got.end()), bytes.substr(0, c.size)) << c.max_bytes;
+        }
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(RknnModel, LoadFailuresNameThePath) {
     RknnModel m;
     EXPECT_EQ(error_of([&] { m.load("/nonexistent/m.rknn"); }), "failed to open binary: /nonexistent/m.rknn");
