@@ -38,6 +38,42 @@ class Recognizer(nn.Module):
         return x.squeeze(2).permute(0, 2, 1)   # N, T, C
 
 
+def widen_recognizer(state, width, seed=0):
+    """State of a Recognizer `width` times as wide that computes the same
+    function as `state` (Net2Net): each new channel copies a random old one,
+    and the next layer splits that channel's weight among its copies. A little
+    noise on the copies lets them drift apart in training."""
+    g = torch.Generator().manual_seed(seed)
+    old = Recognizer(state["head.weight"].shape[0])
+    old.load_state_dict(state)
+    new = Recognizer(state["head.weight"].shape[0], width)
+    convs_old = [m[0] for m in old.body] + [old.head]
+    convs_new = [m[0] for m in new.body] + [new.head]
+    bns_old = [m[1] for m in old.body]
+    bns_new = [m[1] for m in new.body]
+    mapping = torch.arange(3)  # input channels of the first layer stay as they are
+    with torch.no_grad():
+        for i, (co, cn) in enumerate(zip(convs_old, convs_new)):
+            counts = torch.bincount(mapping, minlength=co.weight.shape[1]).float()
+            w_in = co.weight[:, mapping] / counts[mapping].view(1, -1, 1, 1)
+            n_out, n_old = cn.weight.shape[0], co.weight.shape[0]
+            if i == len(convs_old) - 1:  # the class scores keep their order
+                out_map = torch.arange(n_out)
+            else:
+                out_map = torch.cat([torch.arange(n_old), torch.randint(0, n_old, (n_out - n_old,), generator=g)])
+            w = w_in[out_map].clone()
+            w[n_old:] += torch.randn(w[n_old:].shape, generator=g) * w[n_old:].std() * 0.01
+            cn.weight.copy_(w)
+            if co.bias is not None:
+                cn.bias.copy_(co.bias[out_map])
+            if i < len(bns_old):
+                bo, bn = bns_old[i], bns_new[i]
+                for name in ("weight", "bias", "running_mean", "running_var"):
+                    getattr(bn, name).copy_(getattr(bo, name)[out_map])
+            mapping = out_map
+    return new.state_dict()
+
+
 class CornerNet(nn.Module):
     """128x256 plate ROI -> 8 values: tl, tr, br, bl as (x, y) fractions.
     One heat map per corner on a 32x64 grid; the soft arg-max (softmax over

@@ -4,7 +4,8 @@ scripts: per frame the scene (stretched to the detector input), the plate
 box, the ROI as a detector cuts it (JPEG), its four corners, and the text
 group and character boxes in plate pixels.
 
-  platebank.py --out DIR --count N --seed S [--hard-frac F] [--synth DIR]
+  platebank.py --out DIR --count N --seed S [--hard-frac F] [--random-region-frac F]
+               [--small-frac F] [--family-weights W W W W W] [--synth DIR]
 """
 import argparse
 import os
@@ -109,6 +110,27 @@ def use_random_regions(plategen, frac, seed):
     plategen.random_plate_spec = plan_with_made_up_region
 
 
+def use_small_plates(plategen, frac, seed, width_range=(50.0, 150.0)):
+    """Makes part of the vehicles carry a plate only 50-150 px wide in the
+    scene, the size at which the region name's kanji are hardest to read;
+    the plain draw gives few of them."""
+    pick = np.random.default_rng([seed, 78])
+    original = plategen.new_scene
+
+    def scene_with_small_plate(rng, plate_size, size=None):
+        layout = original(rng, plate_size, size)
+        if pick.random() < frac:
+            quad = layout["quad"]
+            width = float(np.linalg.norm(quad[1] - quad[0]))
+            target = pick.uniform(*width_range)
+            if width > target:
+                centre = quad.mean(axis=0)
+                layout["quad"] = ((quad - centre) * np.float32(target / width) + centre).astype(np.float32)
+        return layout
+
+    plategen.new_scene = scene_with_small_plate
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--out", required=True)
@@ -120,10 +142,19 @@ def main():
     ap.add_argument("--synth", help="directory holding the synth package (default: this repo's tools/)")
     ap.add_argument("--random-region-frac", type=float, default=0.0,
                     help="share of plates whose region name is a made-up string of listed kanji")
+    ap.add_argument("--small-frac", type=float, default=0.0,
+                    help="share of vehicles whose plate is shrunk to 50-150 px wide in the scene")
+    ap.add_argument("--family-weights", type=float, nargs=5, metavar="W",
+                    help="draw weights of private, commercial, rental, kei_private, kei_commercial plates")
     args = ap.parse_args()
     plategen = common.import_plategen(args.synth)
     if args.random_region_frac > 0:
         use_random_regions(plategen, args.random_region_frac, args.seed)
+    if args.small_frac > 0:
+        use_small_plates(plategen, args.small_frac, args.seed)
+    if args.family_weights:
+        w = np.asarray(args.family_weights, np.float64)
+        plategen.FAMILY_WEIGHTS = tuple(w / w.sum())
     from synth import dataset
     os.makedirs(args.out, exist_ok=True)
     timer = common.Timer()

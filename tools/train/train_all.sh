@@ -14,6 +14,12 @@ $py "$here/platebank.py" --out "$work/bank" --count 6000 --seed 9001 --shard 100
 # a second bank where most region names are made-up strings of the listed kanji
 $py "$here/platebank.py" --out "$work/bank_rr" --count 2400 --seed 9102 --shard 100 \
     --random-region-frac 0.7 --hard-frac 0.05
+# two banks of mostly small plates (50-150 px wide in the scene) with more yellow-on-black ones, where the
+# region name is hardest to read; the second with made-up region names on half of them
+$py "$here/platebank.py" --out "$work/bank_sm" --count 4000 --seed 9301 --shard 100 --small-frac 0.6 \
+    --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
+$py "$here/platebank.py" --out "$work/bank_smr" --count 4000 --seed 9302 --shard 100 --small-frac 0.6 \
+    --random-region-frac 0.5 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
 $py "$here/train_corner.py" --bank "$work/bank" --minutes 52 --batch 16 --ckpt "$work/corner.pt" \
     --out "$work/plate_corner.rknn"
 $py "$here/train_rec.py" --bank "$work/bank" --minutes 36 --ckpt "$work/rec.pt" --out "$work/rec.rknn"
@@ -31,6 +37,11 @@ $py "$here/train_rec.py" --bank $banks --minutes 57 --lr 6e-4 --resume --upper-b
 # shellcheck disable=SC2086
 $py "$here/train_rec.py" --bank $banks --minutes 100 --lr 6e-4 --resume --upper-boost 3.0 \
     --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" --export-every 20
+# then the small-plate banks as well; the shipped model is this pass stopped at 80 of its 105 minutes
+# shellcheck disable=SC2086
+$py "$here/train_rec.py" --bank $banks "$work/bank_sm" "$work/bank_smr" --minutes 105 --stop-after 80 --lr 6e-4 \
+    --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
+    --export-every 20
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
 # shellcheck disable=SC2086
 $py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \

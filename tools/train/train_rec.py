@@ -72,6 +72,10 @@ def main():
                     help="compiled corner model: rectify part of the views with its corners, as the reader does")
     ap.add_argument("--predicted-frac", type=float, default=0.5,
                     help="share of views rectified with --corner-model's corners")
+    ap.add_argument("--stop-after", type=float,
+                    help="minutes after which to stop, the schedule still set by --minutes (default: --minutes)")
+    ap.add_argument("--width", type=float, default=1.0,
+                    help="channel multiplier; a narrower --ckpt is widened to it on --resume")
     ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
     args = ap.parse_args()
     if args.synth:
@@ -81,11 +85,14 @@ def main():
     index = {ch: i + 1 for i, ch in enumerate(chars)}
     num_classes = len(chars) + 1
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
-    model = nets.Recognizer(num_classes)
+    model = nets.Recognizer(num_classes, args.width)
     opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     step = 0
     if args.resume and os.path.exists(args.ckpt):
         state = torch.load(args.ckpt)
+        if state["model"]["head.weight"].shape[1] < model.head.weight.shape[1]:
+            state["model"] = nets.widen_recognizer(state["model"], args.width, args.seed)
+            print("widened the checkpoint to width %.2f" % args.width, flush=True)
         model.load_state_dict(state["model"])
         step = state["step"]
         print("resumed from step %d" % step, flush=True)
@@ -104,7 +111,8 @@ def main():
     last_export = 0.0
     loss_avg = None
     model.train()
-    while timer.minutes() < args.minutes:
+    stop = args.minutes if args.stop_after is None else min(args.minutes, args.stop_after)
+    while timer.minutes() < stop:
         frac = timer.minutes() / args.minutes
         warm = 0.05 if not args.resume else 0.01
         lr = args.lr * (0.03 + 0.97 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac)))) if frac > warm else \
