@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <stdexcept>
 
 namespace orvex {
@@ -13,15 +14,8 @@ std::vector<uint8_t> ReadFile(const std::string& path, uint64_t max_bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("failed to open rknn model: " + path);
     std::vector<uint8_t> data;
-    std::vector<char> chunk(1 << 16);
-    while (data.size() <= max_bytes) {
-        const uint64_t left = max_bytes - data.size();  // one byte more than this shows the file is too long
-        const uint64_t want = left >= chunk.size() ? chunk.size() : left + 1;
-        in.read(chunk.data(), static_cast<std::streamsize>(want));
-        const auto got = static_cast<size_t>(in.gcount());
-        if (got == 0) break;
-        data.insert(data.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-    }
+    for (std::istreambuf_iterator<char> it(in), end; it != end && data.size() <= max_bytes; ++it)
+        data.push_back(static_cast<uint8_t>(*it));
     return data;
 }
 
