@@ -20,6 +20,14 @@ $py "$here/platebank.py" --out "$work/bank_sm" --count 4000 --seed 9301 --shard 
     --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
 $py "$here/platebank.py" --out "$work/bank_smr" --count 4000 --seed 9302 --shard 100 --small-frac 0.6 \
     --random-region-frac 0.5 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
+# four more with a larger share of small plates, two of them with made-up region names
+for n in 2 3; do
+    $py "$here/platebank.py" --out "$work/bank_sm$n" --count 4000 --seed $((9301 + 2 * n - 2)) --shard 100 \
+        --small-frac 0.7 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
+    $py "$here/platebank.py" --out "$work/bank_smr$n" --count 4000 --seed $((9302 + 2 * n - 2)) --shard 100 \
+        --small-frac 0.7 --random-region-frac 0.5 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
+done
+small="$work/bank_sm $work/bank_smr $work/bank_sm2 $work/bank_smr2 $work/bank_sm3 $work/bank_smr3"
 $py "$here/train_corner.py" --bank "$work/bank" --minutes 52 --batch 16 --ckpt "$work/corner.pt" \
     --out "$work/plate_corner.rknn"
 $py "$here/train_rec.py" --bank "$work/bank" --minutes 36 --ckpt "$work/rec.pt" --out "$work/rec.rknn"
@@ -37,11 +45,15 @@ $py "$here/train_rec.py" --bank $banks --minutes 57 --lr 6e-4 --resume --upper-b
 # shellcheck disable=SC2086
 $py "$here/train_rec.py" --bank $banks --minutes 100 --lr 6e-4 --resume --upper-boost 3.0 \
     --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" --export-every 20
-# then the small-plate banks as well; the shipped model is this pass stopped at 80 of its 105 minutes
+# then the small-plate banks as well, first two of them, then all six
 # shellcheck disable=SC2086
-$py "$here/train_rec.py" --bank $banks "$work/bank_sm" "$work/bank_smr" --minutes 105 --stop-after 80 --lr 6e-4 \
+$py "$here/train_rec.py" --bank $banks "$work/bank_sm" "$work/bank_smr" --minutes 105 --lr 6e-4 \
     --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
     --export-every 20
+# shellcheck disable=SC2086
+$py "$here/train_rec.py" --bank $banks $small --minutes 95 --lr 5e-4 --seed 11 \
+    --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
+    --export-every 19
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
 # shellcheck disable=SC2086
 $py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \
