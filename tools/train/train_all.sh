@@ -20,7 +20,7 @@ $py "$here/platebank.py" --out "$work/bank_sm" --count 4000 --seed 9301 --shard 
     --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
 $py "$here/platebank.py" --out "$work/bank_smr" --count 4000 --seed 9302 --shard 100 --small-frac 0.6 \
     --random-region-frac 0.5 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
-# four more with a larger share of small plates, two of them with made-up region names
+# four more with a larger share of small plates (seeds 9303-9306), the smr ones with made-up region names
 for n in 2 3; do
     $py "$here/platebank.py" --out "$work/bank_sm$n" --count 4000 --seed $((9301 + 2 * n - 2)) --shard 100 \
         --small-frac 0.7 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
