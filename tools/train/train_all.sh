@@ -5,7 +5,7 @@
 # Usage: tools/train/train_all.sh [SYNTH_TOOLS_DIR]   (default: this repo's tools/)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-export PLATE_SYNTH_DIR=${1:-"$here/.."}
+export PLATE_SYNTH_DIR="${1:-"$here/.."}"
 work=${PLATE_TRAIN_DIR:-/tmp/plate_train}
 mkdir -p "$work"
 py="nice -n 10 /usr/bin/python3"
