@@ -14,20 +14,23 @@ $py "$here/platebank.py" --out "$work/bank" --count 6000 --seed 9001 --shard 100
 # a second bank where most region names are made-up strings of the listed kanji
 $py "$here/platebank.py" --out "$work/bank_rr" --count 2400 --seed 9102 --shard 100 \
     --random-region-frac 0.7 --hard-frac 0.05
-# two banks of mostly small plates (50-150 px wide in the scene) with more yellow-on-black ones, where the
-# region name is hardest to read; the second with made-up region names on half of them
-$py "$here/platebank.py" --out "$work/bank_sm" --count 4000 --seed 9301 --shard 100 --small-frac 0.6 \
-    --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
-$py "$here/platebank.py" --out "$work/bank_smr" --count 4000 --seed 9302 --shard 100 --small-frac 0.6 \
-    --random-region-frac 0.5 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
-# four more with a larger share of small plates (seeds 9303-9306), the smr ones with made-up region names
-for n in 2 3; do
-    $py "$here/platebank.py" --out "$work/bank_sm$n" --count 4000 --seed $((9301 + 2 * n - 2)) --shard 100 \
-        --small-frac 0.7 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
-    $py "$here/platebank.py" --out "$work/bank_smr$n" --count 4000 --seed $((9302 + 2 * n - 2)) --shard 100 \
-        --small-frac 0.7 --random-region-frac 0.5 --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20
-done
-small="$work/bank_sm $work/bank_smr $work/bank_sm2 $work/bank_smr2 $work/bank_sm3 $work/bank_smr3"
+# banks of mostly small plates (50-150 px wide in the scene) with more yellow-on-black ones, where the region
+# name is hardest to read; the smr ones with made-up region names on half of them
+small=""
+small_bank() {  # NAME SEED SMALL_FRAC [more platebank options]
+    name=$1 seed=$2 frac=$3
+    shift 3
+    $py "$here/platebank.py" --out "$work/$name" --count 4000 --seed "$seed" --shard 100 --small-frac "$frac" \
+        --hard-frac 0.05 --family-weights 0.42 0.12 0.08 0.18 0.20 "$@"
+    small="$small $work/$name"
+}
+small_bank bank_sm 9301 0.6
+small_bank bank_smr 9302 0.6 --random-region-frac 0.5
+# four more with a larger share of small plates
+small_bank bank_sm2 9303 0.7
+small_bank bank_smr2 9304 0.7 --random-region-frac 0.5
+small_bank bank_sm3 9305 0.7
+small_bank bank_smr3 9306 0.7 --random-region-frac 0.5
 $py "$here/train_corner.py" --bank "$work/bank" --minutes 52 --batch 16 --ckpt "$work/corner.pt" \
     --out "$work/plate_corner.rknn"
 $py "$here/train_rec.py" --bank "$work/bank" --minutes 36 --ckpt "$work/rec.pt" --out "$work/rec.rknn"
