@@ -31,6 +31,12 @@ small_bank bank_sm2 9303 0.7
 small_bank bank_smr2 9304 0.7 --random-region-frac 0.5
 small_bank bank_sm3 9305 0.7
 small_bank bank_smr3 9306 0.7 --random-region-frac 0.5
+first_small=$small
+# and four more for the last pass
+small_bank bank_sm4 9307 0.7
+small_bank bank_smr4 9308 0.7 --random-region-frac 0.5
+small_bank bank_sm5 9309 0.7
+small_bank bank_smr5 9310 0.7 --random-region-frac 0.5
 $py "$here/train_corner.py" --bank "$work/bank" --minutes 52 --batch 16 --ckpt "$work/corner.pt" \
     --out "$work/plate_corner.rknn"
 $py "$here/train_rec.py" --bank "$work/bank" --minutes 36 --ckpt "$work/rec.pt" --out "$work/rec.rknn"
@@ -54,9 +60,13 @@ $py "$here/train_rec.py" --bank $banks "$work/bank_sm" "$work/bank_smr" --minute
     --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
     --export-every 20
 # shellcheck disable=SC2086
-$py "$here/train_rec.py" --bank $banks $small --minutes 95 --lr 5e-4 --seed 11 \
+$py "$here/train_rec.py" --bank $banks $first_small --minutes 95 --lr 5e-4 --seed 11 \
     --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
     --export-every 19
+# shellcheck disable=SC2086
+$py "$here/train_rec.py" --bank $banks $small --minutes 90 --stop-after 54 --lr 5e-4 --seed 13 \
+    --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
+    --export-every 18
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
 # shellcheck disable=SC2086
 $py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \
