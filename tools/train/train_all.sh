@@ -54,7 +54,7 @@ $py "$here/train_rec.py" --bank $banks --minutes 57 --lr 6e-4 --resume --upper-b
 # shellcheck disable=SC2086
 $py "$here/train_rec.py" --bank $banks --minutes 100 --lr 6e-4 --resume --upper-boost 3.0 \
     --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" --export-every 20
-# then the small-plate banks as well, first two of them, then all six
+# then the small-plate banks as well: first two of them, then six, then all ten (stopped part-way)
 # shellcheck disable=SC2086
 $py "$here/train_rec.py" --bank $banks "$work/bank_sm" "$work/bank_smr" --minutes 105 --lr 6e-4 \
     --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
