@@ -74,6 +74,72 @@ def widen_recognizer(state, width, seed=0):
     return new.state_dict()
 
 
+def recognizer_from_compiled(path, num_classes):
+    """A Recognizer holding a compiled model's weights. Export folds each batch-norm into the convolution
+    before it, so the batch-norms come back as identities that only add the folded bias; their
+    statistics are unknown until `recalibrate_batchnorm` measures them."""
+    import onnx
+    from onnx import numpy_helper
+    graph = onnx.load(path).graph
+    values = {t.name: numpy_helper.to_array(t) for t in graph.initializer}
+    convs = [n for n in graph.node if n.op_type == "Conv"]
+    model = Recognizer(num_classes)
+    layers = [(m[0], m[1]) for m in model.body] + [(model.head, None)]
+    if len(convs) != len(layers):
+        raise SystemExit("%s: %d convolutions, a Recognizer has %d" % (path, len(convs), len(layers)))
+    with torch.no_grad():
+        for node, (conv, bn) in zip(convs, layers):
+            w = torch.from_numpy(values[node.input[1]].copy())
+            b = torch.from_numpy(values[node.input[2]].copy())
+            if w.shape != conv.weight.shape:
+                raise SystemExit("%s: weight %s where a Recognizer has %s" % (path, tuple(w.shape),
+                                                                              tuple(conv.weight.shape)))
+            conv.weight.copy_(w)
+            if bn is None:
+                conv.bias.copy_(b)
+                continue
+            bn.weight.fill_(1.0)
+            bn.bias.copy_(b)
+            bn.running_mean.zero_()
+            bn.running_var.fill_(1.0 - bn.eps)
+    return model
+
+
+def recalibrate_batchnorm(model, batches):
+    """Gives the identity batch-norms of `recognizer_from_compiled` the mean and variance of their input
+    over `batches`, with scale and shift chosen so that the model computes exactly what it did: training
+    then normalises by batch statistics as it would have from the original checkpoint."""
+    pairs = [(m[0], m[1]) for m in model.body]
+    sums = [None] * len(pairs)
+    hooks = []
+
+    def hook(i):
+        def record(_module, _inp, out):
+            x = out.detach().double().transpose(0, 1).reshape(out.shape[1], -1)
+            acc = (x.sum(1), (x * x).sum(1), x.shape[1])
+            sums[i] = acc if sums[i] is None else tuple(a + b for a, b in zip(sums[i], acc))
+        return record
+
+    for i, (conv, _) in enumerate(pairs):
+        hooks.append(conv.register_forward_hook(hook(i)))
+    model.eval()
+    with torch.no_grad():
+        for x in batches:
+            model(x)
+    for h in hooks:
+        h.remove()
+    with torch.no_grad():
+        for (conv, bn), (s1, s2, n) in zip(pairs, sums):
+            mean = s1 / n
+            var = (s2 / n - mean * mean).clamp(min=1e-8)
+            bias = bn.bias.double().clone()
+            bn.running_mean.copy_(mean.float())
+            bn.running_var.copy_(var.float())
+            bn.weight.copy_(torch.sqrt(var + bn.eps).float())
+            bn.bias.copy_((mean + bias).float())
+    model.train()
+
+
 class CornerNet(nn.Module):
     """128x256 plate ROI -> 8 values: tl, tr, br, bl as (x, y) fractions.
     One heat map per corner on a 32x64 grid; the soft arg-max (softmax over

@@ -8,6 +8,7 @@ The class order is read from the OCR dictionary (class k = line k, class 0
 is the CTC blank).  Several banks are read as one.  A bank may still be growing: new shards are picked up
 as they appear.  A compiled model is written at every checkpoint."""
 import argparse
+import copy
 import os
 import sys
 
@@ -53,6 +54,35 @@ def export(model, out, tmp_dir):
     model.train()
 
 
+def average_model(model):
+    avg = copy.deepcopy(model)
+    for p in avg.parameters():
+        p.requires_grad_(False)
+    return avg
+
+
+def update_average(avg, model, decay):
+    with torch.no_grad():
+        for a, p in zip(avg.parameters(), model.parameters()):
+            a.mul_(decay).add_(p.detach(), alpha=1.0 - decay)
+        for a, b in zip(avg.buffers(), model.buffers()):
+            if a.is_floating_point():
+                a.mul_(decay).add_(b, alpha=1.0 - decay)
+            else:
+                a.copy_(b)
+
+
+def save(model, ema, opt, step, args):
+    """Checkpoints the live weights (and the average, if kept) and compiles the exported ones. A later
+    --resume starts from the exported weights."""
+    kept = ema if ema is not None else model
+    state = {"model": kept.state_dict(), "opt": opt.state_dict(), "step": step}
+    if ema is not None:
+        state["live"] = model.state_dict()
+    torch.save(state, args.ckpt)
+    export(kept, args.out, os.path.dirname(args.ckpt))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bank", required=True, nargs="+")
@@ -77,6 +107,10 @@ def main():
     ap.add_argument("--width", type=float, default=1.0,
                     help="channel multiplier; a narrower --ckpt is widened to it on --resume")
     ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
+    ap.add_argument("--from-compiled",
+                    help="start from a compiled recogniser's weights instead of --ckpt (fresh schedule)")
+    ap.add_argument("--ema", type=float, default=0.0,
+                    help="decay of a running average of the weights (e.g. 0.999); the average is what is exported")
     args = ap.parse_args()
     if args.synth:
         os.environ["PLATE_SYNTH_DIR"] = args.synth
@@ -107,6 +141,15 @@ def main():
         rec_data.predict_corners(records, args.corner_model)
         predicted_frac = args.predicted_frac
     print("classes %d, bank records %d" % (num_classes, len(records)), flush=True)
+    if args.from_compiled:
+        model = nets.recognizer_from_compiled(args.from_compiled, num_classes)
+        calib_rng = np.random.default_rng(args.seed + 1)
+        nets.recalibrate_batchnorm(model, (make_batch(records, calib_rng, args.batch, index,
+                                                      predicted_frac=predicted_frac)[0] for _ in range(40)))
+        opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
+        args.resume = True
+        print("started from %s" % args.from_compiled, flush=True)
+    ema = average_model(model) if args.ema > 0 else None
     timer = common.Timer()
     last_export = 0.0
     loss_avg = None
@@ -129,6 +172,8 @@ def main():
         torch.nn.utils.clip_grad_norm_(model.parameters(), 5.0)
         opt.step()
         step += 1
+        if ema is not None:
+            update_average(ema, model, args.ema)
         loss_avg = loss.item() if loss_avg is None else 0.98 * loss_avg + 0.02 * loss.item()
         if step % 50 == 0:
             print("step %d  %.1f min  lr %.5f  loss %.4f" % (step, timer.minutes(), lr, loss_avg), flush=True)
@@ -141,11 +186,9 @@ def main():
                     rec_data.predict_corners(records, args.corner_model)
                 print("bank records %d" % len(records), flush=True)
         if timer.minutes() - last_export >= args.export_every:
-            torch.save({"model": model.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
-            export(model, args.out, os.path.dirname(args.ckpt))
+            save(model, ema, opt, step, args)
             last_export = timer.minutes()
-    torch.save({"model": model.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
-    export(model, args.out, os.path.dirname(args.ckpt))
+    save(model, ema, opt, step, args)
     print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
 
 
