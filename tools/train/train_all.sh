@@ -67,6 +67,14 @@ $py "$here/train_rec.py" --bank $banks $first_small --minutes 95 --lr 5e-4 --see
 $py "$here/train_rec.py" --bank $banks $small --minutes 90 --stop-after 54 --lr 5e-4 --seed 13 \
     --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
     --export-every 18
+# last, a pass on the plates with listed region names only (two more banks of them), exporting a running
+# average of the weights
+small_bank bank_sm6 9311 0.7
+small_bank bank_sm7 9312 0.7
+$py "$here/train_rec.py" --bank "$work/bank" "$work/bank_sm" "$work/bank_sm2" "$work/bank_sm3" "$work/bank_sm4" \
+    "$work/bank_sm5" "$work/bank_sm6" "$work/bank_sm7" --minutes 60 --lr 3e-4 --seed 17 --ema 0.999 \
+    --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
+    --export-every 12
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
 # shellcheck disable=SC2086
 $py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \
