@@ -73,13 +73,9 @@ def update_average(avg, model, decay):
 
 
 def save(model, ema, opt, step, args):
-    """Checkpoints the live weights (and the average, if kept) and compiles the exported ones. A later
-    --resume starts from the exported weights."""
+    """Checkpoints and compiles the exported weights (the average, if kept), which a later --resume starts from."""
     kept = ema if ema is not None else model
-    state = {"model": kept.state_dict(), "opt": opt.state_dict(), "step": step}
-    if ema is not None:
-        state["live"] = model.state_dict()
-    torch.save(state, args.ckpt)
+    torch.save({"model": kept.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
     export(kept, args.out, os.path.dirname(args.ckpt))
 
 
