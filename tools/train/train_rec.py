@@ -116,7 +116,6 @@ def main():
     num_classes = len(chars) + 1
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
     model = nets.Recognizer(num_classes, args.width)
-    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     step = 0
     if args.resume and os.path.exists(args.ckpt):
         state = torch.load(args.ckpt)
@@ -142,9 +141,8 @@ def main():
         calib_rng = np.random.default_rng(args.seed + 1)
         nets.recalibrate_batchnorm(model, (make_batch(records, calib_rng, args.batch, index,
                                                       predicted_frac=predicted_frac)[0] for _ in range(40)))
-        opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
-        args.resume = True
         print("started from %s" % args.from_compiled, flush=True)
+    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     ema = average_model(model) if args.ema > 0 else None
     timer = common.Timer()
     last_export = 0.0
@@ -153,7 +151,7 @@ def main():
     stop = args.minutes if args.stop_after is None else min(args.minutes, args.stop_after)
     while timer.minutes() < stop:
         frac = timer.minutes() / args.minutes
-        warm = 0.05 if not args.resume else 0.01
+        warm = 0.01 if args.resume or args.from_compiled else 0.05
         lr = args.lr * (0.03 + 0.97 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac)))) if frac > warm else \
             args.lr * max(0.1, frac / warm)
         for g in opt.param_groups:
