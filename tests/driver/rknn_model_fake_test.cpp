@@ -62,6 +62,7 @@ protected:
         fake.returned_sizes = {24};
         path = model_file();
     }
+    void TearDown() override { std::filesystem::remove(path); }
     std::string load_quietly(RknnModel& m) {
         testing::internal::CaptureStderr();
         const std::string err = error_of([&] { m.load(path); });

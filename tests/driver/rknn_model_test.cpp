@@ -55,6 +55,8 @@ TEST(RknnModel, LoadFailuresNameThePath) {
     const std::string empty = (std::filesystem::temp_directory_path() / ("pb_empty_" + std::to_string(::getpid()) + ".rknn")).string();
     std::ofstream{empty};
     EXPECT_EQ(error_of([&] { m.load(empty); }), "rknn_init failed: " + empty + ", ret=-2");
+    std::filesystem::remove(text);
+    std::filesystem::remove(empty);
     EXPECT_EQ(error_of([&] { m.infer_uint8_nhwc(cv::Mat(4, 4, CV_8UC3)); }), "RKNN model not loaded");
 }
 
