@@ -83,7 +83,9 @@ def recognizer_from_compiled(path, num_classes):
     graph = onnx.load(path).graph
     values = {t.name: numpy_helper.to_array(t) for t in graph.initializer}
     convs = [n for n in graph.node if n.op_type == "Conv"]
-    model = Recognizer(num_classes)
+    # a widened recogniser is recognised by its first layer's channel count
+    width = values[convs[0].input[1]].shape[0] / 24.0 if convs else 1.0
+    model = Recognizer(num_classes, width)
     layers = [(m[0], m[1]) for m in model.body] + [(model.head, None)]
     if len(convs) != len(layers):
         raise SystemExit("%s: %d convolutions, a Recognizer has %d" % (path, len(convs), len(layers)))
