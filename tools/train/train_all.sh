@@ -75,6 +75,18 @@ $py "$here/train_rec.py" --bank "$work/bank" "$work/bank_sm" "$work/bank_sm2" "$
     "$work/bank_sm5" "$work/bank_sm6" "$work/bank_sm7" --minutes 60 --lr 3e-4 --seed 17 --ema 0.999 \
     --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
     --export-every 12
+# and once more on the same kind of plates with six further small-plate banks, kept at 44 minutes of a
+# 55-minute schedule
+more=""
+for i in 8 9 10 11 12 13; do
+    small_bank "bank_sm$i" $((9305 + i)) 0.7
+    more="$more $work/bank_sm$i"
+done
+# shellcheck disable=SC2086
+$py "$here/train_rec.py" --bank "$work/bank" "$work/bank_sm" "$work/bank_sm2" "$work/bank_sm3" "$work/bank_sm4" \
+    "$work/bank_sm5" "$work/bank_sm6" "$work/bank_sm7" $more --minutes 55 --stop-after 44 --lr 3e-4 --seed 19 \
+    --ema 0.999 --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" \
+    --out "$work/rec.rknn" --export-every 11
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
 # shellcheck disable=SC2086
 $py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \
