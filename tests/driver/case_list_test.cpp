@@ -1,28 +1,19 @@
 #include "driver/case_list.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
-// Every list written here is removed when the test program ends.
-struct TempFiles {
-    std::vector<std::filesystem::path> paths;
-    ~TempFiles() {
-        std::error_code ec;
-        for (const auto& p : paths) std::filesystem::remove(p, ec);
-    }
-} temp_files;
+const TempDir lists("case_list");
 
 std::string write_temp(const std::string& name, const std::string& content) {
-    const auto path = std::filesystem::temp_directory_path() / ("pb_case_list_" + std::to_string(::getpid()) + "_" + name);
+    const std::string path = lists.file(name);
     std::ofstream(path, std::ios::binary) << content;
-    temp_files.paths.push_back(path);
-    return path.string();
+    return path;
 }
 
 std::string describe(const std::vector<CaseItem>& items) {

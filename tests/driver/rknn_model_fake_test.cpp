@@ -1,12 +1,11 @@
 // RknnModel against a scripted stand-in of the runtime's C API.
 #include "driver/model_setup.h"
 #include "npu/rknn_model.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -37,10 +36,10 @@ rknn_tensor_attr make_attr(std::vector<uint32_t> dims, uint32_t n_elems) {
     return a;
 }
 
-std::string model_file() {
-    const auto path = std::filesystem::temp_directory_path() / ("pb_fake_model_" + std::to_string(::getpid()) + ".rknn");
+std::string model_file(const TempDir& dir) {
+    const std::string path = dir.file("fake_model.rknn");
     std::ofstream(path, std::ios::binary) << "blob";
-    return path.string();
+    return path;
 }
 
 template <typename F>
@@ -60,9 +59,9 @@ protected:
         fake.outputs = {make_attr({1, 2, 3}, 6)};
         fake.buffers = {{1, 2, 3, 4, 5, 6}};
         fake.returned_sizes = {24};
-        path = model_file();
+        path = model_file(dir);
     }
-    void TearDown() override { std::filesystem::remove(path); }
+    const TempDir dir{"rknn_model_fake"};
     std::string load_quietly(RknnModel& m) {
         testing::internal::CaptureStderr();
         const std::string err = error_of([&] { m.load(path); });

@@ -1,4 +1,5 @@
 #include "npu/rknn_model.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -49,14 +50,13 @@ TEST(RknnModel, LoadFailuresNameThePath) {
     RknnModel m;
     EXPECT_EQ(error_of([&] { m.load("/nonexistent/m.rknn"); }), "failed to open binary: /nonexistent/m.rknn");
 
-    const std::string text = (std::filesystem::temp_directory_path() / ("pb_not_a_model_" + std::to_string(::getpid()) + ".rknn")).string();
+    const TempDir dir("rknn_model");
+    const std::string text = dir.file("not_a_model.rknn");
     std::ofstream(text) << "plain text, not a model\n";
     EXPECT_EQ(error_of([&] { m.load(text); }), "rknn_init failed: " + text + ", ret=-2");
-    const std::string empty = (std::filesystem::temp_directory_path() / ("pb_empty_" + std::to_string(::getpid()) + ".rknn")).string();
+    const std::string empty = dir.file("empty.rknn");
     std::ofstream{empty};
     EXPECT_EQ(error_of([&] { m.load(empty); }), "rknn_init failed: " + empty + ", ret=-2");
-    std::filesystem::remove(text);
-    std::filesystem::remove(empty);
     EXPECT_EQ(error_of([&] { m.infer_uint8_nhwc(cv::Mat(4, 4, CV_8UC3)); }), "RKNN model not loaded");
 }
 
