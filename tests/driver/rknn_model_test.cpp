@@ -2,9 +2,7 @@
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -23,7 +21,8 @@ std::string error_of(F&& f) {
 } // namespace
 
 TEST(ReadFileBinary, StopsOneByteBeyondTheLimit) {
-    const std::string path = (std::filesystem::temp_directory_path() / ("pb_bytes_" + std::to_string(::getpid()))).string();
+    const TempDir dir("read_file_binary");
+    const std::string path = dir.file("bytes");
     std::string bytes(200000, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
     std::ofstream(path, std::ios::binary) << bytes;
@@ -43,7 +42,6 @@ TEST(ReadFileBinary, StopsOneByteBeyondTheLimit) {
             EXPECT_EQ(std::string(got.begin(), got.end()), bytes.substr(0, c.size)) << c.max_bytes;
         }
     }
-    std::filesystem::remove(path);
 }
 
 TEST(RknnModel, LoadFailuresNameThePath) {
