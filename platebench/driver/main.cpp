@@ -3,6 +3,7 @@
 #include "driver/frame_pipeline.h"
 #include "driver/group_vote.h"
 #include "driver/model_setup.h"
+#include "driver/output_file.h"
 #include "driver/profile.h"
 #include "driver/result_files.h"
 #include "driver/text_util.h"
@@ -11,7 +12,6 @@
 
 #include <chrono>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <map>
 
@@ -46,10 +46,10 @@ int run(int argc, char** argv) {
     load_models(args, use_plate_det, models);
     reconcile_ocr_dict(models.text_rec, ocr_dict);
 
-    // Rows of completed frames must survive a later failure: the stream is
-    // closed, and so flushed, however this function is left.
-    std::ofstream frame_summary(args.output_dir + "/frame_summary.csv", std::ios::binary | std::ios::trunc);
-    frame_summary << frame_summary_header();
+    // Each frame's row reaches the file when the frame ends, so a run that
+    // fails or is killed later keeps the rows of its finished frames.
+    RowFile frame_summary(args.output_dir + "/frame_summary.csv");
+    frame_summary.append(frame_summary_header());
 
     RunTotals totals;
     std::vector<FrameResult> frames;
@@ -65,16 +65,15 @@ int run(int argc, char** argv) {
         frames.push_back(outcome.frame);
         write_text_file(case_dir + "/result.txt", result_txt(outcome.frame, outcome.status));
         write_text_file(case_dir + "/result.json", result_json(outcome.frame, outcome.status));
-        frame_summary << frame_summary_row(outcome.frame, outcome.status);
+        frame_summary.append(frame_summary_row(outcome.frame, outcome.status));
         profile_frame(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - frame_start).count());
     }
-    frame_summary.flush();
+    frame_summary.close();
 
     std::map<std::string, std::vector<FrameResult>> groups;
     for (const auto& f : frames) groups[f.group_id].push_back(f);
 
-    std::ofstream group_summary(args.output_dir + "/summary.csv", std::ios::binary | std::ios::trunc);
-    group_summary << group_summary_header();
+    std::string group_summary = group_summary_header();
     std::vector<GroupResult> group_results;
     for (const auto& [group_id, group_frames] : groups) {
         const GroupResult g = vote_group(group_frames);
@@ -82,9 +81,9 @@ int run(int argc, char** argv) {
         if (status == "correct") ++totals.group_correct;
         else ++totals.group_check_or_failed;
         group_results.push_back(g);
-        group_summary << group_summary_row(g, status);
+        group_summary += group_summary_row(g, status);
     }
-    group_summary.close();
+    write_text_file(args.output_dir + "/summary.csv", group_summary);
 
     totals.frame_total = static_cast<int32_t>(frames.size());
     totals.group_total = static_cast<int32_t>(group_results.size());

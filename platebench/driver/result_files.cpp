@@ -1,8 +1,7 @@
 #include "driver/result_files.h"
 
+#include "driver/output_file.h"
 #include "driver/text_util.h"
-
-#include <fstream>
 
 namespace {
 std::string joined_candidates(const FrameResult& frame) {
@@ -50,7 +49,4 @@ std::string frame_summary_row(const FrameResult& frame, const std::string& statu
            "\n";
 }
 
-void write_text_file(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
+void write_text_file(const std::string& path, const std::string& content) { write_file_replacing(path, content); }

@@ -14,5 +14,6 @@ std::string result_json(const FrameResult& frame, const std::string& status);
 std::string frame_summary_header();
 std::string frame_summary_row(const FrameResult& frame, const std::string& status);
 
-// Truncates and writes; a file that cannot be created is silently skipped.
+// Replaces the file whole (see write_file_replacing); throws
+// "failed to write file: " + path.
 void write_text_file(const std::string& path, const std::string& content);
