@@ -6,6 +6,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -63,6 +65,18 @@ void PrintReport(const std::string& image_path, const std::string& out_dir, cons
     for (const char* name : kSavedFiles) std::cout << "  " << out_dir << name << "\n";
 }
 
+// Regular files only (a FIFO would block the read); a header declaring more
+// pixels than the decoder accepts throws inside OpenCV.
+cv::Mat ReadPicture(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return cv::Mat();
+    try {
+        return cv::imread(path, cv::IMREAD_COLOR);
+    } catch (const cv::Exception&) {
+        return cv::Mat();
+    }
+}
+
 } // namespace
 
 float CornerArea(const orvex::PlateCorners& c) {
@@ -112,10 +126,10 @@ cv::Mat CropKanaLeftLowerWide(const cv::Mat& picture) {
     return picture(cv::Rect(x0, y0, x1 - x0, y1 - y0)).clone();
 }
 
-void WriteResultText(const std::string& path, const std::string& image_path, const std::vector<float>& values,
+bool WriteResultText(const std::string& path, const std::string& image_path, const std::vector<float>& values,
                      const orvex::PlateCorners& corners, int w, int h, bool valid) {
     std::ofstream out(path, std::ios::trunc);
-    if (!out) return;
+    if (!out) return false;
     out << "image_path=" << image_path << "\n";
     out << "roi_size=" << w << "x" << h << "\n";
     out << "raw_output=";
@@ -130,6 +144,8 @@ void WriteResultText(const std::string& path, const std::string& image_path, con
     out << "rectified_plate=rectified_plate.jpg\n";
     out << "corner_debug=corner_debug.jpg\n";
     out << "kana_crop=kana_left_lower_wide.jpg\n";
+    out.close();
+    return !out.fail();
 }
 
 void EnsureDir(const std::string& dir) {
@@ -162,7 +178,7 @@ int RunCornerCheck(const std::vector<std::string>& args) {
 
     EnsureDir(out_dir);
 
-    const cv::Mat picture = cv::imread(image_path, cv::IMREAD_COLOR);
+    const cv::Mat picture = ReadPicture(image_path);
     if (picture.empty()) {
         std::cerr << "failed to read image: " << image_path << "\n";
         return kExitImage;
@@ -210,7 +226,10 @@ int RunCornerCheck(const std::vector<std::string>& args) {
     cv::imwrite(out_dir + "/corner_debug.jpg", debug);
     cv::imwrite(out_dir + "/rectified_plate.jpg", rectified);
     cv::imwrite(out_dir + "/kana_left_lower_wide.jpg", kana);
-    WriteResultText(out_dir + "/result.txt", image_path, values, corners, w, h, valid);
+    if (!WriteResultText(out_dir + "/result.txt", image_path, values, corners, w, h, valid)) {
+        std::cerr << "[ERROR] failed to write file: " << out_dir << "/result.txt\n";
+        return kExitWrite;
+    }
 
     PrintReport(image_path, out_dir, values, corners, w, h, valid);
     return valid ? kExitValid : kExitNotValid;

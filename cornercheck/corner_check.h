@@ -19,6 +19,7 @@ enum ExitCode {
     kExitModel = 3,
     kExitInference = 4,
     kExitOutputSize = 5,
+    kExitWrite = 6, // the result record could not be written whole
     kExitNotValid = 10,
 };
 
@@ -35,8 +36,8 @@ cv::Mat DrawPlateCorners(const cv::Mat& picture, const orvex::PlateCorners& corn
 // Deep copy of the lower-left area where the kana sits; at least 1 by 1.
 cv::Mat CropKanaLeftLowerWide(const cv::Mat& picture);
 
-// The key=value result record; a file that cannot be opened is not written.
-void WriteResultText(const std::string& path, const std::string& image_path, const std::vector<float>& values,
+// The key=value result record; false when it could not be written whole.
+bool WriteResultText(const std::string& path, const std::string& image_path, const std::vector<float>& values,
                      const orvex::PlateCorners& corners, int w, int h, bool valid);
 
 // Creates the directory and its parents; a failure is only a warning on

@@ -11,9 +11,28 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <iostream>
 #include <stdexcept>
+
+namespace {
+
+// Only regular files are opened: a FIFO or a terminal would block the read.
+// A header that declares more pixels than the decoder accepts makes OpenCV
+// throw; that picture is as unreadable as a broken one.
+cv::Mat read_scene(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return cv::Mat();
+    try {
+        return cv::imread(path, cv::IMREAD_COLOR);
+    } catch (const cv::Exception&) {
+        return cv::Mat();
+    }
+}
+
+} // namespace
 
 std::string plate_status(const std::string& expected, const std::string& plate_text) {
     if (expected.empty()) return "unknown";
@@ -39,7 +58,7 @@ FrameOutcome process_case(const CaseItem& item, size_t index, size_t total, cons
     std::cerr << "========== CASE " << (index + 1) << "/" << total << ": " << item.image_path
               << " group=" << item.group_id << " ==========\n";
 
-    const cv::Mat scene = cv::imread(item.image_path, cv::IMREAD_COLOR);
+    const cv::Mat scene = read_scene(item.image_path);
     if (scene.empty()) throw std::runtime_error("failed to read image: " + item.image_path);
 
     const std::vector<PlateDetection> detections =

@@ -162,13 +162,16 @@ TEST(CornerCheckCli, OutputDirectoryNameRunsNothing) {
     for (const char* name : kFiles) EXPECT_TRUE(std::filesystem::is_regular_file(cwd + "/" + out + "/" + name)) << name;
 }
 
-TEST(CornerCheckCli, UncreatableOutputDirectoryOnlyWarns) {
+// The directory is only warned about; the result record that then cannot be
+// written ends the run with its own code and no report, whatever the corners.
+TEST(CornerCheckCli, UncreatableOutputDirectoryFailsOnTheRecord) {
     const std::string cwd = workdir();
     std::ofstream(cwd + "/file") << "x";
-    for (const auto& [name, code] : {std::pair<std::string, int>{"corner_good.rknn", 0}, {"corner_swapped.rknn", 10}}) {
+    for (const std::string name : {"corner_good.rknn", "corner_swapped.rknn"}) {
         const ToolRun run = run_tool(cwd, {model(name), kPlate, "file/out"});
-        EXPECT_EQ(run.code, code);
+        EXPECT_EQ(run.code, 6);
         EXPECT_EQ(run.err.rfind("warning: mkdir failed for file/out, ret=", 0), 0u) << run.err;
-        EXPECT_NE(run.out.find("saved:\n  file/out/roi.jpg\n"), std::string::npos);
+        EXPECT_NE(run.err.find("\n[ERROR] failed to write file: file/out/result.txt\n"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find("saved:"), std::string::npos);
     }
 }

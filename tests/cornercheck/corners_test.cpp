@@ -225,8 +225,8 @@ TEST(LoadDict, KeepsNonEmptyLinesWithoutCarriageReturns) {
 TEST(WriteResultText, KeyValueRecord) {
     const std::string path = scratch("result_text") + "/result.txt";
     std::ofstream(path) << "old content that must go\n";
-    cornercheck::WriteResultText(path, "in/plate 1.jpg", {0.1f, 0.2f, 0.9f, 0.2f, 0.9f, 0.8f, 0.1f, 0.8f, 7, 7},
-                                 corners(40, 40.5f, 360, 40, 1234567, 160, -0.25f, 160), 400, 200, false);
+    EXPECT_TRUE(cornercheck::WriteResultText(path, "in/plate 1.jpg", {0.1f, 0.2f, 0.9f, 0.2f, 0.9f, 0.8f, 0.1f, 0.8f, 7, 7},
+                                 corners(40, 40.5f, 360, 40, 1234567, 160, -0.25f, 160), 400, 200, false));
     EXPECT_EQ(slurp(path), "image_path=in/plate 1.jpg\n"
                            "roi_size=400x200\n"
                            "raw_output=0.1,0.2,0.9,0.2,0.9,0.8,0.1,0.8\n"
@@ -239,5 +239,5 @@ TEST(WriteResultText, KeyValueRecord) {
                            "rectified_plate=rectified_plate.jpg\n"
                            "corner_debug=corner_debug.jpg\n"
                            "kana_crop=kana_left_lower_wide.jpg\n");
-    cornercheck::WriteResultText(path + "/no/such/dir", "x", {}, PlateCorners(), 1, 1, true);
+    EXPECT_FALSE(cornercheck::WriteResultText(path + "/no/such/dir", "x", {}, PlateCorners(), 1, 1, true));
 }
