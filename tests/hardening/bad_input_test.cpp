@@ -1,5 +1,6 @@
 // Bad input through the real binaries: every row names what was given, the
 // exit code, the message on standard error, and what must be left on disk.
+#include "child_process.h"
 #include "command.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -290,24 +292,32 @@ TEST_F(Hardening, OutputDirectories) {
     EXPECT_TRUE(exists(fs::path(odd) / "FINAL_RESULT.json"));
     EXPECT_FALSE(exists("pwned") || exists("pwned2"));
 
-    // The corner check only warns about its directory, then cannot write into it.
+    // The corner check only warns about its directory, then fails on the record.
     const CommandResult cc_file = cornercheck(fixture("corner.onnx"), "good.png", "a_file");
-    EXPECT_EQ(cc_file.exit_code, 0);
+    EXPECT_EQ(cc_file.exit_code, 6);
     EXPECT_NE(cc_file.err.find("warning: mkdir failed for a_file, ret="), std::string::npos) << cc_file.err;
+    EXPECT_NE(cc_file.err.find("[ERROR] failed to write file: a_file/result.txt\n"), std::string::npos) << cc_file.err;
     const CommandResult cc_meta = cornercheck(fixture("corner.onnx"), "good.png", odd);
     EXPECT_EQ(cc_meta.exit_code, 0) << cc_meta.err;
     EXPECT_TRUE(exists(fs::path(odd) / "result.txt"));
     EXPECT_FALSE(exists("pwned") || exists("pwned2"));
 }
 
+// Permissions do not stop the superuser, a read-only file system does.
 TEST_F(Hardening, ReadOnlyOutputDirectory) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop the superuser; /proc covers this case";
     write_file(dir / "list.csv", "image_path,expected\ngood.png,x\n");
     fs::create_directories(dir / "ro");
-    fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    std::unique_ptr<ScratchMount> ro;
+    if (::geteuid() == 0) {
+        ro = std::make_unique<ScratchMount>((dir / "ro").string(), "ro,size=64k");
+        ASSERT_TRUE(ro->mounted()) << "cannot mount a read-only tmpfs";
+    } else {
+        fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    }
     const CommandResult r = platebench({}, Models(), "ro");
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("[ERROR] mkdir failed: ro/cases\n"), std::string::npos) << r.err;
+    ro.reset();
     fs::permissions(dir / "ro", fs::perms::owner_all);
 }
 

@@ -102,3 +102,17 @@ graph = helper.make_graph(
 m = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 11)])
 m.ir_version = 6
 onnx.save(m, p("short_constant.onnx"))
+
+# A decompression bomb: a valid PNG header declaring 60000 x 60000 pixels in
+# front of a few bytes of picture data.
+import struct  # noqa: E402
+import zlib  # noqa: E402
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+
+with open(p("bomb_60000x60000.png"), "wb") as f:
+    f.write(b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", 60000, 60000, 8, 2, 0, 0, 0)) +
+            png_chunk(b"IDAT", zlib.compress(b"\0" * 64)) + png_chunk(b"IEND", b""))
