@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""Where a frame's time goes: runs platebench over a synthetic evaluation set
-in each mode with PLATEBENCH_PROFILE on, then the runtime layer alone on each
-model, and prints the figures. Run from the repository root after a build."""
+"""Where a frame's time goes and how much is read right: runs platebench over a
+synthetic evaluation set (or your own case list, --input-list) in each mode
+with PLATEBENCH_PROFILE on, then the runtime layer alone on each model, and
+prints the figures. Needs a build; image paths of a case list are taken
+relative to the current directory, as platebench takes them."""
 import argparse
+import csv
+import hashlib
 import json
 import os
 import statistics
@@ -11,7 +15,14 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import plate_fields  # noqa: E402
+
 BIN = os.path.join(ROOT, "build", "bin")
+OUT = os.path.join(ROOT, "out", "bench")
+REGION_WORDS = os.path.join(ROOT, "dict", "region_words.txt")
+OCR_DICT = os.path.join(ROOT, "dict", "ppocrv6_rec_dict.txt")
+FIELD_LABELS = (("region", "region"), ("class_no", "class number"), ("kana", "kana"), ("serial", "serial"))
 MODELS = {
     "plate_det": "models/rknn/plate_det.rknn",
     "plate_corner": "models/rknn/plate_corner.rknn",
@@ -20,8 +31,22 @@ MODELS = {
 }
 
 
+def model(name):
+    return os.path.join(ROOT, MODELS[name])
+
+
+def reader_files():
+    """platebench's models and lists by absolute path, so that it may run where the case list's paths start."""
+    return ["--plate-det-model", model("plate_det"), "--plate-corner-model", model("plate_corner"),
+            "--ppocr-det-model", model("ppocrv6_det"), "--ppocr-rec-model", model("ppocrv6_rec"),
+            "--dict-region", REGION_WORDS, "--ocr-dict", OCR_DICT]
+
+
 def make_eval_set(frames, seed):
-    out = os.path.join(ROOT, "out", "bench", "eval_%d_%d" % (seed, frames))
+    # The generator draws regions from the word list, so a set made with another list is another set.
+    with open(REGION_WORDS, "rb") as f:
+        words_id = hashlib.sha1(f.read()).hexdigest()[:8]
+    out = os.path.join(OUT, "eval_%d_%d_%s" % (seed, frames, words_id))
     if not os.path.exists(os.path.join(out, "cases_roi.csv")):
         subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "tools", "synth", "generate.py"), "--out", out,
                         "--count", str(frames), "--seed", str(seed), "--frames-per-group", "3"],
@@ -41,15 +66,30 @@ def read_profile(path):
     return frames, buckets
 
 
-def run_mode(mode, eval_dir):
-    out_dir = os.path.join(ROOT, "out", "bench", "run_" + mode)
-    profile = os.path.join(ROOT, "out", "bench", "profile_%s.tsv" % mode)
-    cases = os.path.join(eval_dir, "cases_%s.csv" % ("roi" if mode == "roi" else "frame"))
+def field_accuracy(frame_summary):
+    """Per field: frames read right out of those whose expectation has the four fields."""
+    right = dict.fromkeys(plate_fields.FIELD_NAMES, 0)
+    labelled = unlabelled = 0
+    with open(frame_summary, encoding="utf-8", newline="") as f:
+        for row in csv.DictReader(f):
+            want = plate_fields.split_plate_text(row["expected"])
+            if want is None:
+                unlabelled += 1
+                continue
+            labelled += 1
+            for name in plate_fields.FIELD_NAMES:
+                right[name] += row[name] == getattr(want, name)
+    return right, labelled, unlabelled
+
+
+def run_mode(mode, cases, args):
+    out_dir = os.path.join(args.out, "run_" + mode)
+    profile = os.path.join(args.out, "profile_%s.tsv" % mode)
     env = dict(os.environ, PLATEBENCH_PROFILE=profile)
     start = time.monotonic()
-    proc = subprocess.Popen([os.path.join(BIN, "platebench"), "--input-mode", mode, "--input-list", cases,
-                             "--output-dir", out_dir], cwd=ROOT, env=env, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, text=True)
+    proc = subprocess.Popen([os.path.join(args.bin, "platebench"), "--input-mode", mode, "--input-list", cases,
+                             "--output-dir", out_dir] + reader_files(),
+                            env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     stdout = proc.stdout.read()
     # wait4 gives this child's own peak memory, not the largest of all children.
     _, status, usage = os.wait4(proc.pid, 0)
@@ -85,20 +125,24 @@ def run_mode(mode, eval_dir):
     print("  accuracy              frames %.1f %% (%d/%d), groups %.1f %% (%d/%d)" % (
         share(final["frame_correct"], final["frame_total"]), final["frame_correct"], final["frame_total"],
         share(final["group_correct"], final["group_total"]), final["group_correct"], final["group_total"]))
+    right, labelled, unlabelled = field_accuracy(os.path.join(out_dir, "frame_summary.csv"))
+    for name, label in FIELD_LABELS:
+        print("  field %-16s %5.1f %% (%d/%d)" % (label, share(right[name], labelled), right[name], labelled))
+    if unlabelled:
+        print("  not scored by field  %d frames (expectation empty or not four fields)" % unlabelled)
     return stdout
 
 
-def run_kana_fallback(eval_dir, plates):
+def run_kana_fallback(cases, args):
     """The kana search forced on the first plates of the ROI list."""
-    cases = os.path.join(eval_dir, "cases_roi.csv")
     with open(cases, encoding="utf-8") as f:
-        lines = f.readlines()[:plates + 1]
-    subset = os.path.join(ROOT, "out", "bench", "kana_cases.csv")
+        lines = f.readlines()[:args.kana_plates + 1]
+    subset = os.path.join(args.out, "kana_cases.csv")
     with open(subset, "w", encoding="utf-8") as f:
         f.writelines(lines)
-    out = subprocess.run([os.path.join(BIN, "kana_eval"), subset, MODELS["plate_corner"], MODELS["ppocrv6_rec"],
-                          "dict/ppocrv6_rec_dict.txt", os.path.join(ROOT, "out", "bench", "kana_scratch")],
-                         cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, check=True).stdout
+    out = subprocess.run([os.path.join(args.bin, "kana_eval"), subset, model("plate_corner"), model("ppocrv6_rec"),
+                          OCR_DICT, os.path.join(args.out, "kana_scratch")],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, check=True).stdout
     print("== kana search forced on %d ROI plates (as if the reader had found no kana)" % (len(lines) - 1))
     print("  " + out.rstrip().splitlines()[-1])
 
@@ -107,21 +151,42 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--frames", type=int, default=30)
     parser.add_argument("--seed", type=int, default=9001)
-    parser.add_argument("--modes", default="roi,frame")
-    parser.add_argument("--runs", type=int, default=30, help="runs per model for the runtime-alone figures")
-    parser.add_argument("--kana-plates", type=int, default=100,
-                        help="plates of the ROI list on which the kana search is forced (0: skip)")
+    parser.add_argument("--input-list", help="your own case list (image_path,expected,group_id) instead of the "
+                        "generated set; every mode reads it")
+    parser.add_argument("--modes", help="default: roi,frame; roi with --input-list")
+    parser.add_argument("--runs", type=int, default=30,
+                        help="runs per model for the runtime-alone figures (0: skip)")
+    parser.add_argument("--kana-plates", type=int,
+                        help="plates of the ROI list on which the kana search is forced (0: skip; "
+                        "default 100, 0 with --input-list)")
+    parser.add_argument("--bin", default=BIN, help="folder of the built programs")
+    parser.add_argument("--out", default=OUT, help="folder for the runs' output")
     args = parser.parse_args()
+    if args.modes is None:
+        args.modes = "roi" if args.input_list else "roi,frame"
+    if args.kana_plates is None:
+        args.kana_plates = 0 if args.input_list else 100
+    missing = [model(name) for name in MODELS if not os.path.exists(model(name))]
+    if missing:
+        print("bench/run: no model at %s" % ", ".join(missing))
+        sys.exit(77)  # what a test runner counts as skipped
+    os.makedirs(args.out, exist_ok=True)
 
-    eval_dir = make_eval_set(args.frames, args.seed)
+    if args.input_list:
+        lists = {"roi": args.input_list, "frame": args.input_list}
+    else:
+        eval_dir = make_eval_set(args.frames, args.seed)
+        lists = {"roi": os.path.join(eval_dir, "cases_roi.csv"), "frame": os.path.join(eval_dir, "cases_frame.csv")}
     for mode in args.modes.split(","):
-        print(run_mode(mode, eval_dir).strip())
+        print(run_mode(mode, lists.get(mode, lists["frame"]), args).strip())
     if args.kana_plates > 0:
-        run_kana_fallback(eval_dir, args.kana_plates)
+        run_kana_fallback(lists["roi"], args)
+    if args.runs <= 0:
+        return
     print("== runtime layer alone (RknnModel) against OpenCV dnn alone")
-    for name, path in MODELS.items():
-        if os.path.exists(os.path.join(ROOT, path)):
-            out = subprocess.run([os.path.join(BIN, "runtime_bench"), path, str(args.runs)], cwd=ROOT,
+    for name in MODELS:
+        if os.path.exists(model(name)):
+            out = subprocess.run([os.path.join(args.bin, "runtime_bench"), model(name), str(args.runs)],
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
             print(out.rstrip())
 

@@ -9,10 +9,11 @@
 
 namespace {
 
-// Longest first, so a region name that contains a shorter one is matched whole.
+// Longest first, so a region name that contains a shorter one is matched whole; stable, so
+// names of one length keep the list's order and the tools' copy of the parser agrees.
 std::vector<std::string> sort_longest_first(const std::vector<std::string>& words) {
     std::vector<std::string> sorted = words;
-    std::sort(sorted.begin(), sorted.end(),
+    std::stable_sort(sorted.begin(), sorted.end(),
               [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
     return sorted;
 }

@@ -74,6 +74,19 @@ TEST(PlateVotes, LongestRegionWordHidesTheWordsInsideIt) {
         EXPECT_EQ(tally_plate_votes({{"t", c.text}}, words).region, c.region) << c.text;
 }
 
+TEST(PlateVotes, WordsOfOneLengthKeepTheListOrder) {
+    // Enough words that an unstable sort would reorder them.
+    std::vector<std::string> words;
+    for (char c = 'a'; c <= 'z'; ++c) words.push_back(std::string(2, c));
+    words.push_back("xyz");
+    const struct { const char* text; VoteTable region; } cases[] = {
+        {"zzaa", {{"aa", 1}}},
+        {"mmbb", {{"bb", 1}}},
+        {"yyxyz", {{"xyz", 1}}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tally_plate_votes({{"t", c.text}}, words).region, c.region) << c.text;
+}
+
 TEST(ParsePlate, EmptyOrBlankInputGivesEmptyFields) {
     const std::vector<std::vector<OcrText>> inputs = {{}, {{"a_full", " \t\r\n"}, {"b_full", ""}}};
     for (const auto& texts : inputs) {

@@ -19,101 +19,8 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 import numpy as np  # noqa: E402
 
+import plate_fields  # noqa: E402
 from synth import make_dict, plategen  # noqa: E402
-
-# The reader's kana table, in its priority order.
-READER_KANA = list("あいうえおかきくけこさすせそたちつてとなにぬねのはひふほまみむめもやゆよらりるれろわ")
-
-
-def _vote_winner(votes):
-    best, best_total = "", 0
-    for key in sorted(votes, key=lambda k: k.encode("utf-8")):
-        if votes[key] > best_total:
-            best, best_total = key, votes[key]
-    return best
-
-
-def _digit_runs(s):
-    runs, cur = [], None
-    for ch in s:
-        if "0" <= ch <= "9":
-            cur = (cur or "") + ch
-        elif ch == "-" and cur is not None:
-            cur += ch
-        else:
-            if cur is not None:
-                runs.append(cur)
-            cur = None
-    if cur is not None:
-        runs.append(cur)
-    return runs
-
-
-def _format_serial(s):
-    d = "".join(c for c in s if "0" <= c <= "9")
-    return d[:2] + "-" + d[2:] if len(d) == 4 else d
-
-
-def parse_plate(texts, words):
-    """The reader's field voting over (tag, text) candidates; returns the plate text."""
-    sorted_words = sorted(words, key=lambda w: -len(w.encode("utf-8")))
-    region_v, class_v, kana_v, serial_v = {}, {}, {}, {}
-
-    def vote(table, key, n):
-        table[key] = table.get(key, 0) + n
-
-    for tag, text in texts:
-        t = "".join(c for c in text if c not in " \t\r\n")
-        if not t:
-            continue
-        w = 1 + ("full" in tag) + 3 * ("upper_row" in tag) + 2 * ("lower_row" in tag) + 3 * ("serial_area" in tag)
-        for word in sorted_words:
-            if word and word in t:
-                vote(region_v, word, w)
-                break
-        for k in READER_KANA:
-            if k in t:
-                vote(kana_v, k, w)
-                break
-        digits = [d for d in ("".join(c for c in r if c.isdigit()) for r in _digit_runs(t)) if d]
-        if len(digits) >= 2:
-            first, last = digits[0], digits[-1]
-            if len(first) == 3:
-                vote(class_v, first, w + 5)
-            if len(last) in (3, 4):
-                vote(serial_v, _format_serial(last), w + 5)
-            elif len(last) > 4:
-                vote(serial_v, _format_serial(last[-4:]), w + 4)
-        for d in digits:
-            if len(d) == 3:
-                if "upper_row" in tag:
-                    vote(class_v, d, 8)
-                    vote(serial_v, _format_serial(d), 1)
-                elif "lower_row" in tag or "serial_area" in tag:
-                    vote(serial_v, _format_serial(d), 8)
-                    vote(class_v, d, 1)
-                else:
-                    vote(class_v, d, 1)
-                    vote(serial_v, _format_serial(d), 1)
-            elif len(d) == 4:
-                vote(serial_v, _format_serial(d), w + 6)
-            elif len(d) > 4:
-                vote(serial_v, _format_serial(d[-4:]), w + 4)
-    region, class_no = _vote_winner(region_v), _vote_winner(class_v)
-    kana, serial = _vote_winner(kana_v), _vote_winner(serial_v)
-    if len(class_no) == 3 and len(serial) == 3:
-        class_hits = serial_hits = 0
-        for tag, text in texts:
-            t = "".join(c for c in text if c not in " \t\r\n")
-            if "upper_row" in tag or any(word and word in t for word in sorted_words):
-                class_hits += class_no in t
-                serial_hits += serial in t
-        if serial_hits > class_hits:
-            class_no, serial = serial, class_no
-    if not (region or class_no or kana or serial):
-        return ""
-    return " ".join([region, class_no, kana, serial]).strip(" \t\n\v\f\r")
-
 
 def row_texts(plate_plan, meta):
     upper, lower = meta["rows"]["upper"], meta["rows"]["lower"]
@@ -178,7 +85,7 @@ def main():
         plate_plan = plategen.random_plate_spec(rng)
         rows = {"upper": plate_plan["region"] + plate_plan["class_no"],
                 "lower": plate_plan["kana"] + plate_plan["serial_printed"].replace(" ", "")}
-        got = parse_plate(row_texts(plate_plan, {"rows": rows}), words)
+        got = plate_fields.parse_jp_plate(row_texts(plate_plan, {"rows": rows}), words).plate_text
         if plate_plan["hard"] or got != plate_plan["expected"]:
             bad += 1
             if bad <= 5:
@@ -190,7 +97,8 @@ def main():
         plate_plan = plategen.random_plate_spec(rng, hard=True)
         rows = {"upper": plate_plan["region"] + plate_plan["class_no"],
                 "lower": plate_plan["kana"] + plate_plan["serial_printed"].replace(" ", "")}
-        hard_exact += parse_plate(row_texts(plate_plan, {"rows": rows}), words) == plate_plan["expected"]
+        hard_exact += plate_fields.parse_jp_plate(row_texts(plate_plan, {"rows": rows}), words).plate_text \
+            == plate_plan["expected"]
     print("read-back: %d/%d default plates exact; hard plates exact by chance: %d/%d"
           % (args.plates, args.plates, hard_exact, args.plates))
 

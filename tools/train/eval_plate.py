@@ -16,13 +16,14 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import common  # noqa: E402
+sys.path.insert(0, os.path.join(common.REPO, "tools"))
+import plate_fields  # noqa: E402
 import cv2  # noqa: E402
 import numpy as np  # noqa: E402
 
 import rec_data  # noqa: E402
 from eval_rec import ctc_greedy  # noqa: E402
 
-KANA = list("あいうえおかきくけこさすせそたちつてとなにぬねのはひふほまみむめもやゆよらりるれろわ")
 MODELS = os.path.join(common.REPO, "models", "rknn")
 
 
@@ -35,7 +36,7 @@ class Reader:
         self.det = cv2.dnn.readNetFromONNX(det_path) if os.path.exists(det_path) else None
         text_det_path = text_det_path or os.path.join(MODELS, "ppocrv6_det.rknn")
         self.text_det = cv2.dnn.readNetFromONNX(text_det_path) if use_text_det else None
-        self.kana_classes = [(i + 1, c) for i, c in enumerate(chars) if c in KANA]
+        self.kana_classes = [(i + 1, c) for i, c in enumerate(chars) if c in plate_fields.KANA]
 
     def run(self, net, rgb):
         net.setInput(rgb.transpose(2, 0, 1)[None].astype(np.float32))
@@ -59,7 +60,7 @@ class Reader:
             if best != 0 and best != prev:
                 text += self.chars[best - 1]
             prev = best
-        k = find_kana(text)
+        k = plate_fields.find_hiragana_kana(text)
         if k:
             return k
         scores = {}
@@ -148,7 +149,7 @@ class Reader:
                 wgt = 1 + ("roi_" in name) + 3 * ("narrow" in name) + 2 * ("gray_up5x" in name) \
                     + 2 * ("gray_up8x" in name) + ("clahe_up5x" in name) + ("otsu" in name)
                 text = self.read(img)
-                k = find_kana(text)
+                k = plate_fields.find_hiragana_kana(text)
                 if not k and ("愛" in text or "爱" in text):
                     k = "あ"
                 if k:
@@ -166,96 +167,8 @@ class Reader:
         return ""
 
 
-def find_kana(text):
-    for k in KANA:
-        if k in text:
-            return k
-    return ""
-
-
-def digit_runs(s):
-    runs, cur = [], None
-    for ch in s:
-        if ch.isascii() and ch.isdigit():
-            cur = (cur or "") + ch
-        elif ch == "-" and cur is not None:
-            cur += ch
-        else:
-            if cur is not None:
-                runs.append(cur)
-            cur = None
-    if cur is not None:
-        runs.append(cur)
-    return runs
-
-
-def fmt_serial(s):
-    d = "".join(c for c in s if c.isascii() and c.isdigit())
-    return d[:2] + "-" + d[2:] if len(d) == 4 else d
-
-
-def parse(texts, words):
-    words = sorted(words, key=lambda w: -len(w.encode()))
-    votes = {k: collections.Counter() for k in ("region", "class", "kana", "serial")}
-    for tag, text in texts:
-        t = "".join(c for c in text if c not in " \t\r\n")
-        if not t:
-            continue
-        w = 1 + ("full" in tag) + 3 * ("upper_row" in tag) + 2 * ("lower_row" in tag) + 3 * ("serial_area" in tag)
-        for word in words:
-            if word and word in t:
-                votes["region"][word] += w
-                break
-        k = find_kana(t)
-        if k:
-            votes["kana"][k] += w
-        digits = [d for d in ("".join(c for c in r if c.isdigit()) for r in digit_runs(t)) if d]
-        if len(digits) >= 2:
-            first, last = digits[0], digits[-1]
-            if len(first) == 3:
-                votes["class"][first] += w + 5
-            if len(last) in (3, 4):
-                votes["serial"][fmt_serial(last)] += w + 5
-            elif len(last) > 4:
-                votes["serial"][fmt_serial(last[-4:])] += w + 4
-        for d in digits:
-            if len(d) == 3:
-                if "upper_row" in tag:
-                    votes["class"][d] += 8
-                    votes["serial"][d] += 1
-                elif "lower_row" in tag or "serial_area" in tag:
-                    votes["serial"][d] += 8
-                    votes["class"][d] += 1
-                else:
-                    votes["class"][d] += 1
-                    votes["serial"][d] += 1
-            elif len(d) == 4:
-                votes["serial"][fmt_serial(d)] += w + 6
-            elif len(d) > 4:
-                votes["serial"][fmt_serial(d[-4:])] += w + 4
-    out = {}
-    for key, table in votes.items():
-        best, val = "", 0
-        for v in sorted(table, key=lambda s: s.encode()):
-            if table[v] > val:
-                best, val = v, table[v]
-        out[key] = best
-    if len(out["class"].encode()) == 3 and len(out["serial"].encode()) == 3:
-        ch = sh = 0
-        for tag, text in texts:
-            t = "".join(c for c in text if c not in " \t\r\n")
-            if "upper_row" in tag or any(wd and wd in t for wd in words):
-                ch += out["class"] in t
-                sh += out["serial"] in t
-        if sh > ch:
-            out["class"], out["serial"] = out["serial"], out["class"]
-    return out
-
-
-def compose(f):
-    if not any(f.values()):
-        return ""
-    return (f["region"] + " " + f["class"] + " " + f["kana"] + " " + f["serial"]).strip()
+def compose(fields):
+    return plate_fields.compose_plate_text(*(fields[k] for k in plate_fields.FIELD_NAMES))
 
 
 def main():
@@ -288,7 +201,7 @@ def main():
         rect = cv2.warpPerspective(roi, cv2.getPerspectiveTransform(corners, dst), (320, 96),
                                    flags=cv2.INTER_LINEAR, borderMode=cv2.BORDER_REPLICATE)
         texts = reader.ocr(rect)
-        fields = parse(texts, words)
+        fields = plate_fields.parse_jp_plate(texts, words)._asdict()
         if args.mask_kana:
             fields["kana"] = ""
         used_fallback = False
@@ -301,15 +214,15 @@ def main():
         want = lab["expected"].replace(" ", "")
         stats["frames"] += 1
         stats["correct"] += got == want
-        for k, lk in (("region", "region"), ("class", "class_no"), ("kana", "kana"), ("serial", "serial")):
-            stats[k + "_ok"] += fields[k] == lab["fields"][lk]
+        for k in plate_fields.FIELD_NAMES:
+            stats[k + "_ok"] += fields[k] == lab["fields"][k]
         if got != want and shown < args.show:
             shown += 1
             print("MISS %s want %s got %s%s" % (os.path.basename(lab["roi_path"]), lab["expected"], compose(fields),
                                                  " (fallback)" if used_fallback else ""))
     n = max(1, stats["frames"])
     print("mode %s frames %d  correct %.3f  region %.3f class %.3f kana %.3f serial %.3f  (%.2f s/frame)"
-          % (args.mode, n, stats["correct"] / n, stats["region_ok"] / n, stats["class_ok"] / n, stats["kana_ok"] / n,
+          % (args.mode, n, stats["correct"] / n, stats["region_ok"] / n, stats["class_no_ok"] / n, stats["kana_ok"] / n,
              stats["serial_ok"] / n, (time.time() - t0) / n))
     if stats["fallback"]:
         print("kana fallback used %d times, right kana %.3f" % (stats["fallback"],
