@@ -41,14 +41,19 @@ for deb in "$archives"/*.deb; do
   dpkg-deb -f "$deb" | sed '1a Status: install ok installed' >> "$db/status"
   echo >> "$db/status"
 
-  dpkg-deb --fsys-tarfile "$deb" | tar -t |
-    awk -v root="$root" '{ sub(/^\./, ""); sub(/\/$/, ""); print root $0 }' > "$db/info/$name.list"
-
   rm -rf "${ctrl:?}"/*
   dpkg-deb -e "$deb" "$ctrl/c"
   for f in shlibs symbols; do
     [ ! -f "$ctrl/c/$f" ] || cp "$ctrl/c/$f" "$db/info/$name.$f"
   done
+  # Only a package with shlibs or symbols can become a dependency, and
+  # listing a package's files means unpacking it again.
+  if [ -f "$ctrl/c/shlibs" ] || [ -f "$ctrl/c/symbols" ]; then
+    dpkg-deb --fsys-tarfile "$deb" | tar -t |
+      awk -v root="$root" '{ sub(/^\./, ""); sub(/\/$/, ""); print root $0 }' > "$db/info/$name.list"
+  else
+    : > "$db/info/$name.list"
+  fi
 done
 touch "$db/.made"
 echo "dpkg database: $db ($(grep -c '^Package: ' "$db/status") packages)"
