@@ -18,8 +18,9 @@ if [ ! -f "$root/.unpacked" ] || ! ls "$archives"/*.deb >/dev/null 2>&1; then
   echo "no unpacked tree with its packages at $root; run scripts/aarch64_root.sh first" >&2
   exit 1
 fi
-# The tree is unpacked afresh whenever its package list changes.
-if [ -f "$db/.made" ] && [ "$db/.made" -nt "$root/.unpacked" ]; then
+# The tree is unpacked afresh whenever its package list changes, and the
+# lists name the tree where it was.
+if [ -f "$db/.made" ] && [ "$db/.made" -nt "$root/.unpacked" ] && [ "$(cat "$db/.made")" = "$root" ]; then
   echo "dpkg database: $db (up to date)"
   exit 0
 fi
@@ -55,5 +56,5 @@ for deb in "$archives"/*.deb; do
     : > "$db/info/$name.list"
   fi
 done
-touch "$db/.made"
+echo "$root" > "$db/.made"
 echo "dpkg database: $db ($(grep -c '^Package: ' "$db/status") packages)"
