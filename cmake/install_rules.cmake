@@ -17,7 +17,7 @@ install(FILES models/rknn/plate_det.rknn models/rknn/plate_corner.rknn
         DESTINATION ${PLATEBENCH_INSTALL_DATADIR}/models/rknn PERMISSIONS ${platebench_data_permissions})
 install(FILES dict/region_words.txt dict/ppocrv6_rec_dict.txt
         DESTINATION ${PLATEBENCH_INSTALL_DATADIR}/dict PERMISSIONS ${platebench_data_permissions})
-# Case lists name their pictures relative to this folder's parent's parent.
+# The case lists name their pictures samples/<set>/images/..., from share/platebench.
 install(DIRECTORY samples/real_lpr samples/scenes samples/hard
         DESTINATION ${PLATEBENCH_INSTALL_DATADIR}/samples
         FILE_PERMISSIONS ${platebench_data_permissions}
