@@ -11,6 +11,7 @@ packages=(
   fonts-noto-cjk fonts-ipafont-gothic
   clang libclang-rt-14-dev valgrind
   chromium
+  dpkg-dev file
 )
 bash scripts/apt_install.sh "${packages[@]}"
 
