@@ -52,7 +52,7 @@ def main():
         src = os.path.join(tmp, "tiny.onnx")
         dst = os.path.join(tmp, "tiny.rknn")
         w, b = build_tiny_model(src)
-        shapes = model_compiler.compile_model(src, dst, 8, 4, mean, std, bgr=True, quiet=True)
+        shapes, _ = model_compiler.compile_model(src, dst, 8, 4, mean, std, bgr=True, quiet=True)
         if shapes != [(1, 2, 4, 8)]:
             print("FAIL: output shapes %s" % shapes)
             return 1
@@ -72,7 +72,7 @@ def main():
             print("FAIL: input dims %s" % dims)
             return 1
         pooled_dst = os.path.join(tmp, "tiny_pooled.rknn")
-        shapes = model_compiler.compile_model(src, pooled_dst, 8, 4, mean, std, bgr=True, pool=2, quiet=True)
+        shapes, _ = model_compiler.compile_model(src, pooled_dst, 8, 4, mean, std, bgr=True, pool=2, quiet=True)
         if shapes != [(1, 2, 2, 4)]:
             print("FAIL: pooled output shapes %s" % shapes)
             return 1

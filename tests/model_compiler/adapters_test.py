@@ -1,0 +1,240 @@
+#!/usr/bin/python3
+"""Each adapter on stand-ins of every export layout and opset: the compiled
+model, run by OpenCV's dnn as the runtime runs it, equals a NumPy reference
+of the source model followed by what the adapter promises; bad layouts end
+with their one line and write no file."""
+import contextlib
+import io
+import os
+import sys
+import tempfile
+import unittest
+
+import numpy as np
+import onnx
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "model_compiler"))
+import compile as model_compiler  # noqa: E402
+import standins  # noqa: E402
+
+import cv2  # noqa: E402
+
+cv2.setNumThreads(1)
+OPSETS = (11, 12, 13, 17)
+IMAGENET = ([0.485, 0.456, 0.406], [0.229, 0.224, 0.225])
+
+
+def run_compiled(path, raw):
+    net = cv2.dnn.readNetFromONNX(path)
+    net.setInput(raw.astype(np.float32))
+    return net.forward(onnx.load(path).graph.output[0].name)
+
+
+def normalise(raw, mean, std, bgr):
+    x = raw[:, ::-1] if bgr else raw
+    return (x / 255.0 - np.reshape(mean, (1, 3, 1, 1))) / np.reshape(std, (1, 3, 1, 1))
+
+
+def anchor_rows(out, rows):
+    """(1, C, N) or (1, N, C) -> N x C."""
+    out = out[0]
+    return out.T if out.shape[0] == rows else out
+
+
+def detect_reference(out, w, h, classes, objectness, k):
+    first = 5 if objectness else 4
+    a = anchor_rows(out, first + classes)
+    cx, cy, bw, bh = a[:, 0], a[:, 1], a[:, 2], a[:, 3]
+    box = np.clip(np.stack([(cx - bw / 2) / w, (cy - bh / 2) / h, (cx + bw / 2) / w, (cy + bh / 2) / h], 1), 0, 1)
+    cls = a[:, first:]
+    score = cls.max(1) * (a[:, 4] if objectness else 1.0)
+    table = np.concatenate([cls.argmax(1)[:, None], score[:, None], box], 1)
+    return table[np.argsort(-score, kind="stable")[:k]]
+
+
+def corners_reference(out, w, h, classes, per, order):
+    a = anchor_rows(out, 4 + classes + 4 * per)
+    best = a[np.argmax(a[:, 4:4 + classes].max(1))]
+    kp = best[4 + classes:].reshape(4, per)
+    return np.clip(np.concatenate([[kp[i, 0] / w, kp[i, 1] / h] for i in order]), -1, 2)
+
+
+def compile_quiet(src, dst, args):
+    """compile.py's main on argv; (exit message or None, stdout)."""
+    out = io.StringIO()
+    try:
+        with contextlib.redirect_stdout(out):
+            model_compiler.main([src, dst] + args)
+    except SystemExit as e:
+        return str(e), out.getvalue()
+    return None, out.getvalue()
+
+
+class AdapterCase(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="pb_test_adapters_")
+        self.rng = np.random.default_rng(7)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.tmp.name, name)
+
+    def compiled(self, model, args, name="m"):
+        src, dst = self.path(name + ".onnx"), self.path(name + ".rknn")
+        onnx.save(model, src)
+        err, _ = compile_quiet(src, dst, args)
+        self.assertIsNone(err)
+        return dst
+
+    def raw(self, w, h):
+        return self.rng.integers(0, 256, (1, 3, h, w)).astype(np.float64)
+
+
+class YoloDetect(AdapterCase):
+    # layout, classes, dynamic dims, top-k
+    CASES = [("v8", 1, "batch", 100), ("v8", 3, "all", 5), ("v8", 2, "none", 1),
+             ("transposed", 1, "all", 100), ("transposed", 4, "batch", 7),
+             ("objectness", 1, "batch", 100), ("objectness", 3, "all", 10)]
+
+    def test_rows_equal_the_reference_best_first(self):
+        w, h = 320, 256
+        for opset in OPSETS:
+            for layout, classes, dynamic, k in self.CASES:
+                with self.subTest(opset=opset, layout=layout, classes=classes, dynamic=dynamic, k=k):
+                    model, ref = standins.yolo("detect", classes, layout, opset, dynamic, size=(w, h), seed=opset)
+                    args = ["--yolo-detect", "--top-k", str(k)] + (["--objectness"] if layout == "objectness" else [])
+                    if dynamic == "all":
+                        args += ["--input-size", "%dx%d" % (w, h)]
+                    dst = self.compiled(model, args)
+                    raw = self.raw(w, h)
+                    got = run_compiled(dst, raw)
+                    want = detect_reference(ref(raw / 255.0), w, h, classes, layout == "objectness", k)
+                    self.assertEqual(got.shape, (1, min(k, want.shape[0]), 6))
+                    np.testing.assert_array_equal(got[0, :, 0], want[:, 0])
+                    np.testing.assert_allclose(got[0, :, 1:], want[:, 1:], atol=2e-6)
+
+    def test_input_size_defaults_to_the_graphs_own(self):
+        model, _ = standins.yolo("detect", 1, "v8", 12, "batch", size=(192, 128))
+        dst = self.compiled(model, ["--yolo-detect"])
+        dims = [d.dim_value for d in onnx.load(dst).graph.input[0].type.tensor_type.shape.dim]
+        self.assertEqual(dims, [1, 3, 128, 192])
+
+
+class YoloPoseCorners(AdapterCase):
+    # classes, values per keypoint, layout, corner order
+    CASES = [(1, 3, "v8", [0, 1, 2, 3]), (1, 2, "v8", [0, 1, 2, 3]), (2, 3, "transposed", [0, 1, 2, 3]),
+             (1, 3, "v8", [1, 0, 3, 2]), (3, 2, "transposed", [3, 2, 1, 0])]
+
+    def test_corners_equal_the_reference_of_the_best_instance(self):
+        w, h = 256, 128
+        for opset in OPSETS:
+            for classes, per, layout, order in self.CASES:
+                with self.subTest(opset=opset, classes=classes, per=per, layout=layout, order=order):
+                    model, ref = standins.yolo("pose", classes, layout, opset, "all", size=(w, h),
+                                               per_keypoint=per, seed=opset + per)
+                    dst = self.compiled(model, ["--yolo-pose-corners", "--classes", str(classes),
+                                                "--corner-order", ",".join(map(str, order))])
+                    raw = self.raw(w, h)
+                    got = run_compiled(dst, raw)
+                    self.assertEqual(got.shape, (1, 8))
+                    want = corners_reference(ref(raw / 255.0), w, h, classes, per, order)
+                    np.testing.assert_allclose(got[0], want, atol=2e-6)
+
+
+class PaddleOcr(AdapterCase):
+    def test_detector_map_equals_the_reference_with_bgr_imagenet_folded(self):
+        for opset in OPSETS:
+            for dynamic in ("all", "batch", "none"):
+                with self.subTest(opset=opset, dynamic=dynamic):
+                    model, ref = standins.ppocr_det(opset, dynamic, seed=opset)
+                    dst = self.compiled(model, ["--ppocr-det"])
+                    raw = self.raw(640, 640)
+                    got = run_compiled(dst, raw)
+                    np.testing.assert_allclose(got, ref(normalise(raw, *IMAGENET, bgr=True)), atol=1e-5)
+
+    def test_recogniser_output_is_batch_first_and_matches_the_reference(self):
+        for opset in OPSETS:
+            for seq_first in (False, True):
+                with self.subTest(opset=opset, seq_first=seq_first):
+                    model, ref = standins.ppocr_rec(12, opset, "width", seq_first=seq_first, seed=opset)
+                    dst = self.compiled(model, ["--ppocr-rec"])
+                    raw = self.raw(320, 48)
+                    got = run_compiled(dst, raw)
+                    want = ref(normalise(raw, [0.5] * 3, [0.5] * 3, bgr=True))
+                    if seq_first:
+                        want = want.transpose(1, 0, 2)
+                    self.assertEqual(got.shape, (1, 40, 12))
+                    np.testing.assert_allclose(got, want, atol=1e-5)
+
+    def test_dictionary_sizes_the_recogniser_accepts(self):
+        # classes, dictionary lines (as written), accepted, what is printed
+        cases = [(11, "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n", True, "10 entries, fits\n"),
+                 (12, "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n", True, "fits; platebench appends the space class"),
+                 (12, "0\r\n1\r\n\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n \r\n", True, "10 entries"),
+                 (13, "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n", False, "13 classes; a dictionary of 10 entries fits 11"),
+                 (11, "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n0\n", False, "dictionary of 11 entries")]
+        for classes, text, ok, message in cases:
+            with self.subTest(classes=classes, text=text):
+                with open(self.path("keys.txt"), "w", encoding="utf-8", newline="") as f:
+                    f.write(text)
+                model, _ = standins.ppocr_rec(classes, 11)
+                onnx.save(model, self.path("rec.onnx"))
+                err, out = compile_quiet(self.path("rec.onnx"), self.path("rec.rknn"),
+                                         ["--ppocr-rec", "--dict", self.path("keys.txt")])
+                self.assertEqual(err is None, ok, err)
+                self.assertIn(message, out if ok else err)
+                self.assertEqual(os.path.exists(self.path("rec.rknn")), ok)
+                if ok:
+                    self.assertIn("recogniser classes: %d; the dictionary needs %d entries" % (classes, classes - 1), out)
+                    os.remove(self.path("rec.rknn"))
+
+
+class BadLayouts(AdapterCase):
+    def test_each_ends_with_its_line_and_writes_nothing(self):
+        cases = [
+            ("detect on a text map", standins.ppocr_det(11)[0], ["--yolo-detect"],
+             "--yolo-detect: output sigmoid_0.tmp_0 is 1x1x640x640; expected 1 x (4 + classes) x anchors"),
+            ("detect with objectness on v8 rows", standins.yolo("detect", 1, "v8", 12, size=(320, 320))[0],
+             ["--yolo-detect", "--objectness"], "expected 1 x anchors x (5 + classes)"),
+            ("pose with 17 keypoints", standins.yolo("pose", 1, "v8", 12, size=(256, 128), keypoints=17)[0],
+             ["--yolo-pose-corners"], "is 1x56x672: 56 values per anchor are 4 box + 1 class + 17 x 3 keypoint"),
+            ("pose fixed at 640", standins.yolo("pose", 1, "v8", 12, "none", size=(640, 640))[0],
+             ["--yolo-pose-corners"], "input images is fixed at 1x3x640x640; the stage feeds 256x128"),
+            ("pose at another size", standins.yolo("pose", 1, "v8", 12, "all", size=(256, 128))[0],
+             ["--yolo-pose-corners", "--input-size", "320x320"], "the stage feeds 256x128"),
+            ("rec of height 32", standins.ppocr_rec(12, 11, height=32)[0], ["--ppocr-rec"],
+             "input x is fixed at ?x3x32x?; the stage feeds 320x48"),
+            ("rec given to the text detector", standins.ppocr_rec(12, 11, "all")[0], ["--ppocr-det"],
+             "--ppocr-det: output softmax_0.tmp_0 is 1x1040x12; the text detection stage reads one square map"),
+            ("text detector given to the recogniser", standins.ppocr_det(11)[0], ["--ppocr-rec"],
+             "--ppocr-rec: output sigmoid_0.tmp_0 is 1x1x48x320; expected 1 x steps x classes"),
+            ("recogniser given to the detector adapter", standins.ppocr_rec(12, 11)[0], ["--yolo-detect"],
+             "--yolo-detect: input x is fixed at ?x3x48x?"),
+        ]
+        for what, model, args, message in cases:
+            with self.subTest(what):
+                onnx.save(model, self.path("bad.onnx"))
+                err, _ = compile_quiet(self.path("bad.onnx"), self.path("bad.rknn"), args)
+                self.assertIsNotNone(err)
+                self.assertIn(message, err)
+                self.assertNotIn("\n", err)
+                self.assertFalse(os.path.exists(self.path("bad.rknn")))
+                self.assertFalse(os.path.exists(self.path("bad.rknn.tmp")))
+
+
+class SplitRewrite(AdapterCase):
+    def test_split_sizes_given_as_input_are_kept(self):
+        # OpenCV 4.6 alone splits these 6 rows 3 + 3
+        model, ref = standins.yolo("detect", 2, "v8", 13, size=(64, 64))
+        src, dst = self.path("split.onnx"), self.path("split.rknn")
+        onnx.save(model, src)
+        model_compiler.compile_model(src, dst, 64, 64, [0, 0, 0], [1, 1, 1], quiet=True)
+        raw = self.raw(64, 64)
+        np.testing.assert_allclose(run_compiled(dst, raw), ref(raw / 255.0), atol=1e-4)
+
+
+if __name__ == "__main__":
+    unittest.main()
