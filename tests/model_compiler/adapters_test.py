@@ -14,7 +14,8 @@ import numpy as np
 import onnx
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "model_compiler"))
+# appended: the folder's inspect.py must not hide the standard module
+sys.path.append(os.path.join(HERE, "..", "..", "tools", "model_compiler"))
 import compile as model_compiler  # noqa: E402
 import standins  # noqa: E402
 

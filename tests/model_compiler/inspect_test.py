@@ -12,7 +12,8 @@ import onnx
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools", "model_compiler")
 sys.path.insert(0, HERE)
-sys.path.insert(0, TOOLS)
+# appended: the folder's inspect.py must not hide the standard module
+sys.path.append(TOOLS)
 import adapters_test as ref  # noqa: E402
 import standins  # noqa: E402
 

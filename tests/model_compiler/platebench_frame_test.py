@@ -16,7 +16,8 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "model_compiler"))
+# appended: the folder's inspect.py must not hide the standard module
+sys.path.append(os.path.join(HERE, "..", "..", "tools", "model_compiler"))
 import adapters_test as ref  # noqa: E402
 import standins  # noqa: E402
 

@@ -28,16 +28,21 @@ An adapter brings its toolkit's normalisation (YOLO: RGB 0..1; PaddleOCR: BGR,
 det ImageNet mean/std, rec 0.5/0.5) unless --mean/--std/--unit-range/--bgr/--rgb
 say otherwise.
 """
-import argparse
-import os
 import sys
-import tempfile
 
-import numpy as np
-import onnx
-from onnx import helper, numpy_helper, TensorProto
+# inspect.py in this folder would hide the standard module of that name from
+# the libraries imported below; the folder stays reachable at the end
+if __name__ == "__main__":
+    sys.path.append(sys.path.pop(0))
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import argparse  # noqa: E402
+import os  # noqa: E402
+import tempfile  # noqa: E402
+
+import numpy as np  # noqa: E402
+import onnx  # noqa: E402
+from onnx import helper, numpy_helper, TensorProto  # noqa: E402
+
 import adapters  # noqa: E402
 
 # The size each platebench stage feeds its model, (W, H); the detector's is

@@ -7,13 +7,11 @@ Usage: inspect.py MODEL [--dict FILE]
 
 Exit code 0 when the model fits at least one stage, 1 when it fits none,
 2 when the runtime would refuse to load it."""
-import os
 import sys
 
 # This file's name would hide the standard module of that name from every
 # library imported below, so its folder goes to the end of the search path.
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:] = [p for p in sys.path if os.path.abspath(p or ".") != HERE] + [HERE]
+sys.path.append(sys.path.pop(0))
 
 import argparse  # noqa: E402
 

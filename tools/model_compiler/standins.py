@@ -11,12 +11,18 @@ YOLO heads end like the usual exports (v8 anchor-free decode, Split of box and
 class rows, sigmoid scores; v5-style rows carry an objectness).  The anchors
 are built for one input size, so the stand-in runs at that size only even
 where its declared input dims are open, as in a dynamic-batch export."""
-import os
 import sys
 
-import numpy as np
-import onnx
-from onnx import helper, numpy_helper, TensorProto
+# inspect.py in this folder would hide the standard module of that name from
+# the libraries imported below; the folder stays reachable at the end
+if __name__ == "__main__":
+    sys.path.append(sys.path.pop(0))
+
+import os  # noqa: E402
+
+import numpy as np  # noqa: E402
+import onnx  # noqa: E402
+from onnx import helper, numpy_helper, TensorProto  # noqa: E402
 
 STRIDES = (8, 16, 32)
 
