@@ -72,6 +72,15 @@ def parse_size(text):
         raise SystemExit("--input-size must be WxH: %s" % text)
 
 
+def load_source(path):
+    try:
+        return onnx.load(path)
+    except OSError as e:
+        raise SystemExit("cannot read %s: %s" % (path, e.strerror))
+    except Exception as e:  # protobuf's DecodeError
+        raise SystemExit("%s is not an ONNX model: %s" % (path, e))
+
+
 def graph_inputs(graph):
     inits = {t.name for t in graph.initializer}
     return [i for i in graph.input if i.name not in inits]
@@ -350,7 +359,7 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
     pool > 1: the source graph runs on the input average-pooled by that factor.
     adapter: one of TOOLKIT_NORM's keys, with its options (see main).
     Returns the output shapes and what the adapter found."""
-    model = onnx.load(src)
+    model = load_source(src)
     graph = model.graph
     if not graph_inputs(graph):
         raise SystemExit("model has no input")
@@ -416,7 +425,7 @@ def input_size_for(adapter, given, src):
     if given:
         return parse_size(given)
     if adapter == "yolo-detect":
-        dims = declared_input(onnx.load(src).graph)
+        dims = declared_input(load_source(src).graph)
         if len(dims) == 4 and dims[2] and dims[3]:
             return dims[3], dims[2]
         return 640, 640
