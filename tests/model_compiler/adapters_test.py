@@ -95,16 +95,16 @@ class AdapterCase(unittest.TestCase):
 
 
 class YoloDetect(AdapterCase):
-    # layout, classes, dynamic dims, top-k
-    CASES = [("v8", 1, "batch", 100), ("v8", 3, "all", 5), ("v8", 2, "none", 1),
-             ("transposed", 1, "all", 100), ("transposed", 4, "batch", 7),
-             ("objectness", 1, "batch", 100), ("objectness", 3, "all", 10)]
+    # layout, classes, dynamic dims, top-k, input size (84 anchors at 64x64)
+    CASES = [("v8", 1, "batch", 100, (320, 256)), ("v8", 3, "all", 5, (320, 256)), ("v8", 2, "none", 1, (320, 256)),
+             ("v8", 1, "batch", 100, (64, 64)),
+             ("transposed", 1, "all", 100, (320, 256)), ("transposed", 4, "batch", 7, (320, 256)),
+             ("objectness", 1, "batch", 100, (320, 256)), ("objectness", 3, "all", 10, (320, 256))]
 
     def test_rows_equal_the_reference_best_first(self):
-        w, h = 320, 256
         for opset in OPSETS:
-            for layout, classes, dynamic, k in self.CASES:
-                with self.subTest(opset=opset, layout=layout, classes=classes, dynamic=dynamic, k=k):
+            for layout, classes, dynamic, k, (w, h) in self.CASES:
+                with self.subTest(opset=opset, layout=layout, classes=classes, dynamic=dynamic, k=k, size=(w, h)):
                     model, ref = standins.yolo("detect", classes, layout, opset, dynamic, size=(w, h), seed=opset)
                     args = ["--yolo-detect", "--top-k", str(k)] + (["--objectness"] if layout == "objectness" else [])
                     if dynamic == "all":
@@ -193,6 +193,18 @@ class PaddleOcr(AdapterCase):
                     os.remove(self.path("rec.rknn"))
 
 
+def nms_export():
+    """1 x 300 x (x1, y1, x2, y2, score, class), as end-to-end exports give."""
+    g = standins.Graph(12)
+    pooled = g.node("GlobalAveragePool", ["images"])
+    flat = g.node("Flatten", [pooled], axis=1)
+    g.node("Reshape", [g.node("Gemm", [flat, g.const(np.zeros((1800, 3), np.float32)),
+                                       g.const(np.zeros(1800, np.float32))], transB=1),
+                       g.const(np.array([1, 300, 6], np.int64))])
+    inputs = [onnx.helper.make_tensor_value_info("images", onnx.TensorProto.FLOAT, [1, 3, 320, 320])]
+    return g.model(inputs, "output0", [1, 300, 6], "nms")
+
+
 class BadLayouts(AdapterCase):
     def test_each_ends_with_its_line_and_writes_nothing(self):
         cases = [
@@ -200,6 +212,8 @@ class BadLayouts(AdapterCase):
              "--yolo-detect: output sigmoid_0.tmp_0 is 1x1x640x640; expected 1 x (4 + classes) x anchors"),
             ("detect with objectness on v8 rows", standins.yolo("detect", 1, "v8", 12, size=(320, 320))[0],
              ["--yolo-detect", "--objectness"], "expected 1 x anchors x (5 + classes)"),
+            ("rows of an export with NMS inside", nms_export(), ["--yolo-detect"],
+             "output output0 is 1x300x6: 300 anchors, where a 320x320 YOLO head has 2100 or 2125 or 6300 or 6375 (an export with NMS inside"),
             ("pose with 17 keypoints", standins.yolo("pose", 1, "v8", 12, size=(256, 128), keypoints=17)[0],
              ["--yolo-pose-corners"], "is 1x56x672: 56 values per anchor are 4 box + 1 class + 17 x 3 keypoint"),
             ("pose fixed at 640", standins.yolo("pose", 1, "v8", 12, "none", size=(640, 640))[0],

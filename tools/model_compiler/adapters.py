@@ -17,15 +17,20 @@ class Head:
         self.graph = graph
         self.prefix = prefix
         self.count = 0
+        self.shared = {}
 
     def name(self, hint):
         self.count += 1
         return "%s_%s_%d" % (self.prefix, hint, self.count)
 
     def const(self, hint, value):
-        name = self.name(hint)
-        self.graph.initializer.append(numpy_helper.from_array(np.asarray(value), name))
-        return name
+        """One initializer per distinct value: the K picks share theirs."""
+        value = np.asarray(value)
+        key = (hint, value.dtype.str, value.shape, value.tobytes())
+        if key not in self.shared:
+            self.shared[key] = self.name(hint)
+            self.graph.initializer.append(numpy_helper.from_array(value, self.shared[key]))
+        return self.shared[key]
 
     def ints(self, hint, values):
         return self.const(hint, np.asarray(values, np.int64))
@@ -77,6 +82,25 @@ def replace_outputs(graph, tensor, dims, name=None):
     graph.output.append(helper.make_tensor_value_info(tensor, TensorProto.FLOAT, list(dims)))
 
 
+def anchor_counts(w, h):
+    """Anchors a YOLO head has at this input size: strides 8-32 (P5) or 8-64
+    (P6), one anchor per cell (anchor-free) or three (YOLOv5/v7)."""
+    counts = set()
+    for top in (32, 64):
+        cells = sum((w // s) * (h // s) for s in (8, 16, 32, 64) if s <= top)
+        counts.update((cells, 3 * cells))
+    return sorted(counts)
+
+
+def check_anchors(name, shape, rows, w, h, what):
+    n = shape[2] if shape[1] == rows else shape[1]
+    counts = anchor_counts(w, h)
+    if n not in counts:
+        raise LayoutError("%s: output %s is %s: %d anchors, where a %dx%d YOLO head has %s (an export "
+                          "with NMS inside, or another input size?)"
+                          % (what, name, fmt_shape(shape), n, w, h, " or ".join(map(str, counts))))
+
+
 def to_anchor_rows(head, out_name, shape, rows_per_anchor, what):
     """(1, C, N) or (1, N, C) -> N x C, telling the two apart by which axis holds C."""
     c_first = shape[1] == rows_per_anchor
@@ -116,6 +140,7 @@ def yolo_detect_head(graph, outputs, w, h, top_k, objectness):
     rows = min(shape[1], shape[2])
     if rows <= first:
         raise LayoutError("%s: output %s is %s; expected %s" % (what, name, fmt_shape(shape), layout))
+    check_anchors(name, shape, rows, w, h, what)
     head = Head(graph, "detect")
     x, n = to_anchor_rows(head, name, shape, rows, what)
 
@@ -176,6 +201,7 @@ def yolo_pose_corners_head(graph, outputs, w, h, classes, order):
                              "%g x 3" % kp if kp == int(kp) else str(seen - 4 - classes)))
     rows = min(fits)
     per = pose_rows(rows, classes)
+    check_anchors(name, shape, rows, w, h, what)
     head = Head(graph, "corners")
     x, n = to_anchor_rows(head, name, shape, rows, what)
     score = head.node("ReduceMax", [head.slice_cols(x, 4, 4 + classes)], "score", axes=[1], keepdims=1)

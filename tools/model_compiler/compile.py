@@ -383,7 +383,10 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
     info = apply_adapter(model, adapter, w, h, options or {}) if adapter else {}
     dropped = drop_unused_constants(graph)
     tmp = dst + ".tmp"
-    onnx.save(model, tmp)
+    try:
+        onnx.save(model, tmp)
+    except OSError as e:
+        raise SystemExit("cannot write %s: %s" % (tmp, e.strerror))
     try:
         names, shapes = verify(tmp, w, h)
         if adapter:
