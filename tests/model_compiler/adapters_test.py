@@ -117,6 +117,15 @@ class YoloDetect(AdapterCase):
                     np.testing.assert_array_equal(got[0, :, 0], want[:, 0])
                     np.testing.assert_allclose(got[0, :, 1:], want[:, 1:], atol=2e-6)
 
+    def test_raw_maps_beside_the_decoded_output_are_left_out(self):
+        model, ref = standins.yolo("detect", 2, "objectness", 12, size=(320, 256), raw_maps=True)
+        self.assertEqual(len(model.graph.output), 4)
+        dst = self.compiled(model, ["--yolo-detect", "--objectness", "--top-k", "3"])
+        self.assertEqual([o.name for o in onnx.load(dst).graph.output], ["rows"])
+        raw = self.raw(320, 256)
+        want = detect_reference(ref(raw / 255.0), 320, 256, 2, True, 3)
+        np.testing.assert_allclose(run_compiled(dst, raw)[0], want, atol=2e-6)
+
     def test_input_size_defaults_to_the_graphs_own(self):
         model, _ = standins.yolo("detect", 1, "v8", 12, "batch", size=(192, 128))
         dst = self.compiled(model, ["--yolo-detect"])
@@ -205,6 +214,13 @@ def nms_export():
     return g.model(inputs, "output0", [1, 300, 6], "nms")
 
 
+def two_outputs():
+    model, _ = standins.yolo("detect", 1, "v8", 12, size=(320, 320))
+    model.graph.node.append(onnx.helper.make_node("Sigmoid", ["output0"], ["copy"]))
+    model.graph.output.append(onnx.helper.make_tensor_value_info("copy", onnx.TensorProto.FLOAT, [1, 5, 2100]))
+    return model
+
+
 class BadLayouts(AdapterCase):
     def test_each_ends_with_its_line_and_writes_nothing(self):
         cases = [
@@ -214,6 +230,8 @@ class BadLayouts(AdapterCase):
              ["--yolo-detect", "--objectness"], "expected 1 x anchors x (5 + classes)"),
             ("rows of an export with NMS inside", nms_export(), ["--yolo-detect"],
              "output output0 is 1x300x6: 300 anchors, where a 320x320 YOLO head has 2100 or 2125 or 6300 or 6375 (an export with NMS inside"),
+            ("two decoded outputs", two_outputs(), ["--yolo-detect"],
+             "the graph has 2 outputs (output0, copy) and 2 of them hold all anchors"),
             ("pose with 17 keypoints", standins.yolo("pose", 1, "v8", 12, size=(256, 128), keypoints=17)[0],
              ["--yolo-pose-corners"], "is 1x56x672: 56 values per anchor are 4 box + 1 class + 17 x 3 keypoint"),
             ("pose fixed at 640", standins.yolo("pose", 1, "v8", 12, "none", size=(640, 640))[0],

@@ -119,10 +119,18 @@ def fmt_shape(shape):
     return "x".join(str(d) for d in shape)
 
 
-def need_one_3d_output(outputs, what, layout):
-    if len(outputs) != 1:
-        raise LayoutError("%s: the graph has %d outputs (%s); a %s export has one"
-                          % (what, len(outputs), ", ".join(n for n, _ in outputs), layout))
+def yolo_output(outputs, w, h, what, layout):
+    """The one decoded output; older YOLOv5 exports add the raw per-scale maps,
+    which the head leaves out."""
+    if len(outputs) > 1:
+        counts = anchor_counts(w, h)
+        decoded = [(n, s) for n, s in outputs
+                   if len(s) == 3 and s[0] == 1 and (s[1] in counts or s[2] in counts)]
+        if len(decoded) != 1:
+            raise LayoutError("%s: the graph has %d outputs (%s) and %d of them hold all anchors; a %s "
+                              "export has one" % (what, len(outputs), ", ".join(n for n, _ in outputs),
+                                                  len(decoded), layout))
+        outputs = decoded
     name, shape = outputs[0]
     if len(shape) != 3 or shape[0] != 1:
         raise LayoutError("%s: output %s is %s; expected %s" % (what, name, fmt_shape(shape), layout))
@@ -135,7 +143,7 @@ def yolo_detect_head(graph, outputs, w, h, top_k, objectness):
     what = "--yolo-detect"
     layout = "1 x (4 + classes) x anchors or its transpose" if not objectness else \
         "1 x anchors x (5 + classes) or its transpose"
-    name, shape = need_one_3d_output(outputs, what, layout)
+    name, shape = yolo_output(outputs, w, h, what, layout)
     first = 5 if objectness else 4
     rows = min(shape[1], shape[2])
     if rows <= first:
@@ -190,7 +198,7 @@ def yolo_pose_corners_head(graph, outputs, w, h, classes, order):
     bl) of the best instance, as fractions of the input."""
     what = "--yolo-pose-corners"
     layout = "1 x (4 + classes + 4 keypoints x 3) x anchors or its transpose"
-    name, shape = need_one_3d_output(outputs, what, layout)
+    name, shape = yolo_output(outputs, w, h, what, layout)
     fits = [d for d in (shape[1], shape[2]) if pose_rows(d, classes)]
     if not fits:
         seen = min(shape[1], shape[2])

@@ -68,10 +68,11 @@ class Graph:
             return self.node("Split", [x, self.const(np.array(sizes, np.int64), "split")], len(sizes), axis=axis)
         return self.node("Split", [x], len(sizes), axis=axis, split=list(sizes))
 
-    def model(self, inputs, output, out_dims, name):
+    def model(self, inputs, output, out_dims, name, extra_outputs=()):
         self.nodes[-1].output[0] = output
-        graph = helper.make_graph(self.nodes, name, inputs,
-                                  [helper.make_tensor_value_info(output, TensorProto.FLOAT, out_dims)], self.inits)
+        outputs = [helper.make_tensor_value_info(output, TensorProto.FLOAT, out_dims)]
+        outputs += [helper.make_tensor_value_info(n, TensorProto.FLOAT, d) for n, d in extra_outputs]
+        graph = helper.make_graph(self.nodes, name, inputs, outputs, self.inits)
         model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", self.opset)])
         model.ir_version = 7
         onnx.checker.check_model(model)
@@ -100,10 +101,11 @@ def head_weights(rng, rows, score_rows):
 
 
 def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=(320, 320),
-         per_keypoint=3, keypoints=4, seed=0):
+         per_keypoint=3, keypoints=4, seed=0, raw_maps=False):
     """kind "detect": 1 x (4 + classes) x N ("v8"), its transpose ("transposed")
     or 1 x N x (5 + classes) with objectness ("objectness").  kind "pose":
-    v8-pose, 1 x (4 + classes + keypoints * per_keypoint) x N, or transposed."""
+    v8-pose, 1 x (4 + classes + keypoints * per_keypoint) x N, or transposed.
+    raw_maps: the per-scale maps are outputs too, as older YOLOv5 exports have."""
     w_in, h_in = size
     rng = np.random.default_rng(seed)
     obj = 1 if layout == "objectness" else 0
@@ -123,10 +125,11 @@ def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=
     n = strides.size
 
     g = Graph(opset)
-    feats = []
+    feats, maps = [], []
     for s, (wt, bt) in zip(STRIDES, weights):
         pooled = g.node("AveragePool", ["images"], kernel_shape=[s, s], strides=[s, s])
         conv = g.node("Conv", [pooled, g.const(wt.reshape(rows, 3, 1, 1), "w"), g.const(bt, "b")], kernel_shape=[1, 1])
+        maps.append((conv, ["batch", rows, h_in // s, w_in // s]))
         feats.append(g.node("Reshape", [conv, g.const(np.array([1, rows, -1], np.int64), "shape")]))
     x = g.node("Concat", feats, axis=2)
     parts = g.split(x, [4, obj + classes] + ([kp_rows] if kp_rows else []), axis=1)
@@ -156,7 +159,7 @@ def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=
         out = g.node("Transpose", [out], perm=[0, 2, 1])
     inputs = [helper.make_tensor_value_info("images", TensorProto.FLOAT, input_dims(dynamic, h_in, w_in))]
     out_dims = ["batch", "anchors", rows] if transposed else ["batch", rows, "anchors"]
-    model = g.model(inputs, "output0", out_dims, "yolo_" + kind)
+    model = g.model(inputs, "output0", out_dims, "yolo_" + kind, maps if raw_maps else ())
 
     def reference(images):
         x = np.concatenate([conv1x1(avg_pool(images, s, s), wt, bt).reshape(1, rows, -1)
