@@ -221,6 +221,17 @@ def two_outputs():
     return model
 
 
+def segmentation():
+    """Rows with 32 mask coefficients, and the prototypes beside them."""
+    model, _ = standins.yolo("detect", 33, "v8", 12, size=(320, 320))
+    g = model.graph
+    g.initializer.extend([onnx.numpy_helper.from_array(np.zeros((32, 3, 1, 1), np.float32), "proto_w")])
+    g.node.extend([onnx.helper.make_node("AveragePool", ["images"], ["pooled4"], kernel_shape=[4, 4], strides=[4, 4]),
+                   onnx.helper.make_node("Conv", ["pooled4", "proto_w"], ["protos"], kernel_shape=[1, 1])])
+    g.output.append(onnx.helper.make_tensor_value_info("protos", onnx.TensorProto.FLOAT, [1, 32, 80, 80]))
+    return model
+
+
 class BadLayouts(AdapterCase):
     def test_each_ends_with_its_line_and_writes_nothing(self):
         cases = [
@@ -231,7 +242,9 @@ class BadLayouts(AdapterCase):
             ("rows of an export with NMS inside", nms_export(), ["--yolo-detect"],
              "output output0 is 1x300x6: 300 anchors, where a 320x320 YOLO head has 2100 or 2125 or 6300 or 6375 (an export with NMS inside"),
             ("two decoded outputs", two_outputs(), ["--yolo-detect"],
-             "the graph has 2 outputs (output0, copy) and 2 of them hold all anchors"),
+             "the graph has 2 outputs (output0, copy), 2 of them holding all anchors"),
+            ("segmentation export", segmentation(), ["--yolo-detect"],
+             "output protos is 1x32x80x80, mask prototypes at a quarter of the input: a segmentation export"),
             ("pose with 17 keypoints", standins.yolo("pose", 1, "v8", 12, size=(256, 128), keypoints=17)[0],
              ["--yolo-pose-corners"], "is 1x56x672: 56 values per anchor are 4 box + 1 class + 17 x 3 keypoint"),
             ("pose fixed at 640", standins.yolo("pose", 1, "v8", 12, "none", size=(640, 640))[0],

@@ -119,17 +119,29 @@ def fmt_shape(shape):
     return "x".join(str(d) for d in shape)
 
 
+def has_grid(shape, w, h, strides):
+    """True when two neighbouring dims are the input's size over one of the strides."""
+    grids = {(h // s, w // s) for s in strides}
+    return any((a, b) in grids for a, b in zip(shape, shape[1:]))
+
+
 def yolo_output(outputs, w, h, what, layout):
     """The one decoded output; older YOLOv5 exports add the raw per-scale maps,
     which the head leaves out."""
     if len(outputs) > 1:
+        for n, s in outputs:
+            if has_grid(s, w, h, (4,)):
+                raise LayoutError("%s: output %s is %s, mask prototypes at a quarter of the input: a "
+                                  "segmentation export, whose rows carry mask coefficients after the "
+                                  "class scores" % (what, n, fmt_shape(s)))
         counts = anchor_counts(w, h)
         decoded = [(n, s) for n, s in outputs
                    if len(s) == 3 and s[0] == 1 and (s[1] in counts or s[2] in counts)]
-        if len(decoded) != 1:
-            raise LayoutError("%s: the graph has %d outputs (%s) and %d of them hold all anchors; a %s "
-                              "export has one" % (what, len(outputs), ", ".join(n for n, _ in outputs),
-                                                  len(decoded), layout))
+        others = [n for n, s in outputs if (n, s) not in decoded and not has_grid(s, w, h, (8, 16, 32, 64))]
+        if len(decoded) != 1 or others:
+            raise LayoutError("%s: the graph has %d outputs (%s), %d of them holding all anchors; a %s "
+                              "export has one, beside at most its per-scale maps"
+                              % (what, len(outputs), ", ".join(n for n, _ in outputs), len(decoded), layout))
         outputs = decoded
     name, shape = outputs[0]
     if len(shape) != 3 or shape[0] != 1:
