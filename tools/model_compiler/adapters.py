@@ -49,7 +49,8 @@ class Head:
         return self.node("Reshape", [x, self.ints("shape", shape)])
 
     def clamp(self, x, lo, hi):
-        """lo..hi with Relu alone: OpenCV 4.6 ignores Clip limits given as inputs."""
+        """lo..hi with Relu alone: OpenCV 4.6 reads Clip limits only as attributes,
+        which ONNX replaced by inputs at opset 11."""
         if lo != 0.0:
             x = self.node("Sub", [x, self.const("lo", np.array([lo], np.float32))])
         x = self.node("Relu", [x])
@@ -110,7 +111,7 @@ def to_anchor_rows(head, out_name, shape, rows_per_anchor, what):
                           "their transpose" % (what, out_name, fmt_shape(shape), shape[1], shape[1]))
     x = out_name
     if c_first:
-        x = head.node("Transpose", [x], "anchors_last", perm=[0, 2, 1])
+        x = head.node("Transpose", [x], "per_anchor", perm=[0, 2, 1])
     n = shape[2] if c_first else shape[1]
     return head.reshape(x, [n, rows_per_anchor]), n
 
@@ -265,7 +266,7 @@ def read_dict_entries(path):
 def ppocr_rec_head(graph, outputs, dict_size):
     """Checks the recogniser output is 1 x T x C with C on the last axis, the
     way the recognition stage reads it; a sequence-first T x 1 x C export is
-    transposed.  Returns T, C and what the dictionary must hold."""
+    transposed.  With dict_size, C must be dict_size + 1 or + 2 (space class)."""
     what = "--ppocr-rec"
     if len(outputs) != 1:
         raise LayoutError("%s: the graph has %d outputs; a recogniser export has one" % (what, len(outputs)))

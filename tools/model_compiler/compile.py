@@ -48,7 +48,8 @@ import adapters  # noqa: E402
 # The size each platebench stage feeds its model, (W, H); the detector's is
 # read from the model.
 STAGE_SIZE = {"yolo-pose-corners": (256, 128), "ppocr-det": (640, 640), "ppocr-rec": (320, 48)}
-# Toolkit normalisation: (mean, std, bgr); None mean/std = 0..255 as they come.
+# Toolkit normalisation: (mean, std, bgr), mean and std on the 0..1 scale in
+# the channel order the source expects.
 TOOLKIT_NORM = {
     "yolo-detect": ([0.0, 0.0, 0.0], [1.0, 1.0, 1.0], False),
     "yolo-pose-corners": ([0.0, 0.0, 0.0], [1.0, 1.0, 1.0], False),
@@ -304,7 +305,11 @@ def run_once(path, w, h, seed=0):
 
 def verify(path, w, h, seed=0):
     """Load with cv2.dnn, run one random picture, return the output shapes."""
-    names, outs = run_once(path, w, h, seed)
+    import cv2
+    try:
+        names, outs = run_once(path, w, h, seed)
+    except cv2.error as e:
+        raise SystemExit("OpenCV cannot run the compiled model: %s" % str(e).strip().splitlines()[-1])
     for o in outs:
         if not np.all(np.isfinite(o)):
             raise SystemExit("verification run produced non-finite values")
