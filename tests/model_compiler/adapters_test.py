@@ -117,6 +117,20 @@ class YoloDetect(AdapterCase):
                     np.testing.assert_array_equal(got[0, :, 0], want[:, 0])
                     np.testing.assert_allclose(got[0, :, 1:], want[:, 1:], atol=2e-6)
 
+    def test_tied_scores_come_out_in_anchor_order(self):
+        # a flat picture gives every anchor of a scale the same score
+        model, ref = standins.yolo("detect", 1, "v8", 12, size=(128, 128))
+        dst = self.compiled(model, ["--yolo-detect", "--top-k", "40"])
+        for level in (0, 97, 255):
+            with self.subTest(level=level):
+                raw = np.full((1, 3, 128, 128), float(level))
+                out = ref(raw / 255.0)
+                want = detect_reference(out, 128, 128, 1, False, 40)
+                self.assertEqual(len(np.unique(want[:, 1])), 1, "the first 40 rows tie")
+                got = run_compiled(dst, raw)[0]
+                # a 32 x 32 float pool of one value drifts a little from float64
+                np.testing.assert_allclose(got, want, atol=1e-5)
+
     def test_raw_maps_beside_the_decoded_output_are_left_out(self):
         model, ref = standins.yolo("detect", 2, "objectness", 12, size=(320, 256), raw_maps=True)
         self.assertEqual(len(model.graph.output), 4)
