@@ -285,15 +285,49 @@ class BadLayouts(AdapterCase):
                 self.assertFalse(os.path.exists(self.path("bad.rknn.tmp")))
 
 
-class SplitRewrite(AdapterCase):
-    def test_split_sizes_given_as_input_are_kept(self):
-        # OpenCV 4.6 alone splits these 6 rows 3 + 3
-        model, ref = standins.yolo("detect", 2, "v8", 13, size=(64, 64))
-        src, dst = self.path("split.onnx"), self.path("split.rknn")
-        onnx.save(model, src)
-        model_compiler.compile_model(src, dst, 64, 64, [0, 0, 0], [1, 1, 1], quiet=True)
-        raw = self.raw(64, 64)
-        np.testing.assert_allclose(run_compiled(dst, raw), ref(raw / 255.0), atol=1e-4)
+def axes_model(op, opset, axes_as_input):
+    """x (1 x 3 x 8 x 16) -> op over axis 2, through a Conv so the op is not folded."""
+    g = standins.Graph(opset)
+    conv = g.node("Conv", ["x", g.const(np.eye(3, dtype=np.float32).reshape(3, 3, 1, 1))], kernel_shape=[1, 1])
+    axes = np.array([2], np.int64)
+    if op == "Squeeze":
+        conv = g.node("ReduceMax", [conv], axes=[2], keepdims=1)
+    attrs = {} if op == "Squeeze" else {"keepdims": 0}
+    if axes_as_input:
+        g.node(op, [conv, g.const(axes, "axes")], **attrs)
+    else:
+        g.node(op, [conv], axes=[2], **attrs)
+    inputs = [onnx.helper.make_tensor_value_info("x", onnx.TensorProto.FLOAT, [1, 3, 8, 16])]
+    return g.model(inputs, "y", [1, 3, 16], op)
+
+
+def split_case(opset):
+    model, ref = standins.yolo("detect", 2, "v8", opset, size=(64, 64))
+    return model, (64, 64), lambda raw: ref(raw / 255.0), [[0.0] * 3, [1.0] * 3]
+
+
+def axes_case(op, opset, reference):
+    return axes_model(op, opset, True), (16, 8), reference, [None, None]
+
+
+class GraphRewrites(AdapterCase):
+    # what OpenCV 4.6 refuses or gets wrong on its own, and the NumPy meaning
+    CASES = [("Split", 13, lambda: split_case(13)),
+             ("Split", 17, lambda: split_case(17)),
+             ("Squeeze", 13, lambda: axes_case("Squeeze", 13, lambda x: x.max(axis=2))),
+             ("ReduceSum", 13, lambda: axes_case("ReduceSum", 13, lambda x: x.sum(axis=2))),
+             ("ReduceMean", 18, lambda: axes_case("ReduceMean", 18, lambda x: x.mean(axis=2))),
+             ("ReduceMax", 18, lambda: axes_case("ReduceMax", 18, lambda x: x.max(axis=2)))]
+
+    def test_rewritten_graph_computes_what_the_source_means(self):
+        for op, opset, build in self.CASES:
+            with self.subTest(op=op, opset=opset):
+                model, (w, h), reference, (mean, std) = build()
+                src, dst = self.path("rw.onnx"), self.path("rw.rknn")
+                onnx.save(model, src)
+                model_compiler.compile_model(src, dst, w, h, mean, std, quiet=True)
+                raw = self.raw(w, h)
+                np.testing.assert_allclose(run_compiled(dst, raw), reference(raw), rtol=1e-5, atol=1e-4)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,8 @@ graph with OpenCV's dnn module.  This tool
   * prepends one 1x1 convolution that reorders channels (--bgr) and applies
     (x / 255 - mean) / std, so the graph takes raw 0..255 RGB,
   * rewrites nodes that OpenCV 4.6 imports wrongly or not at all
-    (Clip with limit inputs, Split with a sizes input, Identity nodes on weights),
+    (Clip with limit inputs, Split with a sizes input, Squeeze and reductions
+    with an axes input, Identity nodes on weights),
   * with an adapter, appends a head that turns a YOLO or PaddleOCR export
     into the layout its platebench stage reads (adapters.py),
   * loads the result with cv2.dnn, runs it once and prints the shapes; the
@@ -243,6 +244,29 @@ def rewrite_splits(graph):
     return rewritten
 
 
+# Ops whose axes moved from an attribute to an input (opset 13 for Squeeze and
+# ReduceSum, 18 for the other reductions).  OpenCV 4.6 reads only the
+# attribute: it refuses Squeeze and ReduceSum so given, and a ReduceMean so
+# given silently reduces every axis.
+AXES_OPS = {"Squeeze", "ReduceSum", "ReduceMean", "ReduceMax", "ReduceMin", "ReduceProd", "ReduceL1",
+            "ReduceL2", "ReduceLogSum", "ReduceLogSumExp", "ReduceSumSquare"}
+
+
+def rewrite_axes_inputs(graph):
+    values = constant_values(graph)
+    rewritten = 0
+    for node in graph.node:
+        if node.op_type not in AXES_OPS or len(node.input) < 2 or not node.input[1]:
+            continue
+        if node.input[1] not in values:
+            raise SystemExit("%s %s: axes are not a constant" % (node.op_type, node.name))
+        axes = [int(v) for v in np.asarray(values[node.input[1]]).reshape(-1)]
+        del node.input[1:]
+        node.attribute.extend([helper.make_attribute("axes", axes)])
+        rewritten += 1
+    return rewritten
+
+
 def remove_identities(graph):
     """OpenCV 4.6 cannot import an Identity whose input is an initializer
     (the exporter emits those for shared weights); consumers are rewired to
@@ -374,6 +398,7 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
     clear_value_info(graph)
     clips = rewrite_clips(graph)
     splits = rewrite_splits(graph)
+    axes = rewrite_axes_inputs(graph)
     identities = remove_identities(graph)
     normalise = mean is not None or std is not None
     if normalise or bgr:
@@ -402,8 +427,8 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
             os.remove(tmp)
     if not quiet:
         print("compiled %s -> %s" % (src, dst))
-        print("  clip nodes rewritten: %d, splits rewritten: %d, identities removed: %d, "
-              "unused constants dropped: %d" % (clips, splits, identities, dropped))
+        print("  clip nodes rewritten: %d, splits rewritten: %d, axes inputs rewritten: %d, identities removed: %d, "
+              "unused constants dropped: %d" % (clips, splits, axes, identities, dropped))
         print("  input  %s: (1, 3, %d, %d) float32 RGB 0..255" % (input_name, h, w))
         for n, s in zip(names, shapes):
             print("  output %s: %s" % (n, s))
