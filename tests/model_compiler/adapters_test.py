@@ -285,18 +285,14 @@ class BadLayouts(AdapterCase):
                 self.assertFalse(os.path.exists(self.path("bad.rknn.tmp")))
 
 
-def axes_model(op, opset, axes_as_input):
-    """x (1 x 3 x 8 x 16) -> op over axis 2, through a Conv so the op is not folded."""
+def axes_model(op, opset):
+    """x (1 x 3 x 8 x 16) -> op over axis 2 with the axes as an input, after a
+    Conv so that nothing is folded."""
     g = standins.Graph(opset)
     conv = g.node("Conv", ["x", g.const(np.eye(3, dtype=np.float32).reshape(3, 3, 1, 1))], kernel_shape=[1, 1])
-    axes = np.array([2], np.int64)
     if op == "Squeeze":
         conv = g.node("ReduceMax", [conv], axes=[2], keepdims=1)
-    attrs = {} if op == "Squeeze" else {"keepdims": 0}
-    if axes_as_input:
-        g.node(op, [conv, g.const(axes, "axes")], **attrs)
-    else:
-        g.node(op, [conv], axes=[2], **attrs)
+    g.node(op, [conv, g.const(np.array([2], np.int64), "axes")], **({} if op == "Squeeze" else {"keepdims": 0}))
     inputs = [onnx.helper.make_tensor_value_info("x", onnx.TensorProto.FLOAT, [1, 3, 8, 16])]
     return g.model(inputs, "y", [1, 3, 16], op)
 
@@ -307,7 +303,7 @@ def split_case(opset):
 
 
 def axes_case(op, opset, reference):
-    return axes_model(op, opset, True), (16, 8), reference, [None, None]
+    return axes_model(op, opset), (16, 8), reference, [None, None]
 
 
 class GraphRewrites(AdapterCase):
