@@ -297,6 +297,17 @@ def axes_model(op, opset):
     return g.model(inputs, "y", [1, 3, 16], op)
 
 
+def div_model(const_shape):
+    """c / Conv(x) with c of the given shape, broadcast against 1 x 3 x 8 x 16."""
+    g = standins.Graph(12)
+    conv = g.node("Conv", ["x", g.const(np.eye(3, dtype=np.float32).reshape(3, 3, 1, 1)),
+                           g.const(np.ones(3, np.float32))], kernel_shape=[1, 1])
+    c = np.arange(1, 1 + np.prod(const_shape), dtype=np.float32).reshape(const_shape)
+    g.node("Div", [g.const(c, "c"), conv])
+    inputs = [onnx.helper.make_tensor_value_info("x", onnx.TensorProto.FLOAT, [1, 3, 8, 16])]
+    return g.model(inputs, "y", [1, 3, 8, 16], "div"), (16, 8), lambda raw: c / (raw + 1.0), [None, None]
+
+
 def split_case(opset):
     model, ref = standins.yolo("detect", 2, "v8", opset, size=(64, 64))
     return model, (64, 64), lambda raw: ref(raw / 255.0), [[0.0] * 3, [1.0] * 3]
@@ -308,7 +319,10 @@ def axes_case(op, opset, reference):
 
 class GraphRewrites(AdapterCase):
     # what OpenCV 4.6 refuses or gets wrong on its own, and the NumPy meaning
-    CASES = [("Split", 13, lambda: split_case(13)),
+    CASES = [("strides 1 x anchors", 12, lambda: split_case(12)),
+             ("constant / x", 12, lambda: div_model((1, 3, 8, 16))),
+             ("constant / x along W", 12, lambda: div_model((1, 1, 1, 16))),
+             ("Split", 13, lambda: split_case(13)),
              ("Split", 17, lambda: split_case(17)),
              ("Squeeze", 13, lambda: axes_case("Squeeze", 13, lambda x: x.max(axis=2))),
              ("ReduceSum", 13, lambda: axes_case("ReduceSum", 13, lambda x: x.sum(axis=2))),

@@ -8,7 +8,8 @@ graph with OpenCV's dnn module.  This tool
     (x / 255 - mean) / std, so the graph takes raw 0..255 RGB,
   * rewrites nodes that OpenCV 4.6 imports wrongly or not at all
     (Clip with limit inputs, Split with a sizes input, Squeeze and reductions
-    with an axes input, Identity nodes on weights),
+    with an axes input, constants broadcast along other than the channel axis,
+    constant / x, Identity nodes on weights),
   * with an adapter, appends a head that turns a YOLO or PaddleOCR export
     into the layout its platebench stage reads (adapters.py),
   * loads the result with cv2.dnn, runs it once and prints the shapes; the
@@ -267,6 +268,66 @@ def rewrite_axes_inputs(graph):
     return rewritten
 
 
+def static_shapes(model):
+    """Tensor name -> dims for every tensor whose shape ONNX infers fully."""
+    try:
+        inferred = onnx.shape_inference.infer_shapes(model)
+    except Exception:  # an op this onnx does not know: nothing is inferred
+        return {}
+    shapes = {}
+    g = inferred.graph
+    for vi in list(g.value_info) + list(g.input) + list(g.output):
+        dims = vi.type.tensor_type.shape.dim
+        if vi.type.tensor_type.HasField("shape") and all(d.HasField("dim_value") for d in dims):
+            shapes[vi.name] = [d.dim_value for d in dims]
+    return shapes
+
+
+def rewrite_broadcast_constants(model, limit=1 << 22):
+    """OpenCV 4.6 broadcasts a float constant in Add/Sub/Mul/Div only when it is
+    a scalar, per channel, or of the output's shape: a YOLO head's strides,
+    1 x anchors against 1 x 4 x anchors, are refused.  Such constants are
+    spelled out at the output's shape.  It also computes constant / x as x /
+    constant, so that becomes constant * Reciprocal(x)."""
+    graph = model.graph
+    shapes = static_shapes(model)
+    values = constant_values(graph)
+    rewritten = 0
+    nodes = []
+    for node in graph.node:
+        consts = [i for i, name in enumerate(node.input) if name in values]
+        out = shapes.get(node.output[0])
+        if node.op_type not in ("Add", "Sub", "Mul", "Div") or len(consts) != 1 or out is None:
+            nodes.append(node)
+            continue
+        ci = consts[0]
+        c = np.asarray(values[node.input[ci]])
+        if c.dtype != np.float32:
+            nodes.append(node)
+            continue
+        padded = (1,) * (len(out) - c.ndim) + c.shape
+        per_channel = len(out) == 4 and padded[0] == padded[2] == padded[3] == 1
+        spell_out = c.size > 1 and list(padded) != out and not per_channel and int(np.prod(out)) <= limit
+        flip = node.op_type == "Div" and ci == 0
+        if not spell_out and not flip:
+            nodes.append(node)
+            continue
+        tag = (node.name or node.output[0]) + "_const"
+        full = np.ascontiguousarray(np.broadcast_to(c, out))
+        graph.initializer.append(numpy_helper.from_array(full, tag))
+        if flip:
+            recip = tag + "_recip"
+            nodes.append(helper.make_node("Reciprocal", [node.input[1]], [recip], name=recip))
+            nodes.append(helper.make_node("Mul", [recip, tag], list(node.output), name=node.name))
+        else:
+            node.input[ci] = tag
+            nodes.append(node)
+        rewritten += 1
+    del graph.node[:]
+    graph.node.extend(nodes)
+    return rewritten
+
+
 def remove_identities(graph):
     """OpenCV 4.6 cannot import an Identity whose input is an initializer
     (the exporter emits those for shared weights); consumers are rewired to
@@ -399,6 +460,7 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
     clips = rewrite_clips(graph)
     splits = rewrite_splits(graph)
     axes = rewrite_axes_inputs(graph)
+    broadcasts = rewrite_broadcast_constants(model)
     identities = remove_identities(graph)
     normalise = mean is not None or std is not None
     if normalise or bgr:
@@ -427,8 +489,9 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
             os.remove(tmp)
     if not quiet:
         print("compiled %s -> %s" % (src, dst))
-        print("  clip nodes rewritten: %d, splits rewritten: %d, axes inputs rewritten: %d, identities removed: %d, "
-              "unused constants dropped: %d" % (clips, splits, axes, identities, dropped))
+        print("  rewritten for OpenCV: %d Clip, %d Split, %d axes inputs, %d broadcast constants; "
+              "identities removed: %d, unused constants dropped: %d"
+              % (clips, splits, axes, broadcasts, identities, dropped))
         print("  input  %s: (1, 3, %d, %d) float32 RGB 0..255" % (input_name, h, w))
         for n, s in zip(names, shapes):
             print("  output %s: %s" % (n, s))

@@ -138,13 +138,14 @@ def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=
     box, scores = parts[0], parts[1]
     dist = g.node("Mul", [g.node("Sigmoid", [box]), g.const(np.array(4.0, np.float32), "four")])
     lt, rb = g.split(dist, [2, 2], axis=1)
-    anchors = g.const(centres.reshape(1, 2, n), "anchors")
+    # anchors 2 x N and strides 1 x N, as the exports hold them
+    anchors = g.const(centres, "anchors")
     x1y1 = g.node("Sub", [anchors, lt])
     x2y2 = g.node("Add", [anchors, rb])
     centre = g.node("Div", [g.node("Add", [x1y1, x2y2]), g.const(np.array(2.0, np.float32), "two")])
     wh = g.node("Sub", [x2y2, x1y1])
     dbox = g.node("Mul", [g.node("Concat", [centre, wh], axis=1),
-                          g.const(np.broadcast_to(strides, (1, 4, n)).copy(), "strides")])
+                          g.const(strides.reshape(1, n), "strides")])
     pieces = [dbox, g.node("Sigmoid", [scores])]
     if kp_rows:
         grid = np.zeros((1, kp_rows, n), np.float32)
