@@ -17,6 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 # appended: the folder's inspect.py must not hide the standard module
 sys.path.append(os.path.join(HERE, "..", "..", "tools", "model_compiler"))
 import compile as model_compiler  # noqa: E402
+import fold  # noqa: E402
 import standins  # noqa: E402
 
 import cv2  # noqa: E402
@@ -95,17 +96,21 @@ class AdapterCase(unittest.TestCase):
 
 
 class YoloDetect(AdapterCase):
-    # layout, classes, dynamic dims, top-k, input size (84 anchors at 64x64)
-    CASES = [("v8", 1, "batch", 100, (320, 256)), ("v8", 3, "all", 5, (320, 256)), ("v8", 2, "none", 1, (320, 256)),
-             ("v8", 1, "batch", 100, (64, 64)),
-             ("transposed", 1, "all", 100, (320, 256)), ("transposed", 4, "batch", 7, (320, 256)),
-             ("objectness", 1, "batch", 100, (320, 256)), ("objectness", 3, "all", 10, (320, 256))]
+    # layout, classes, dynamic dims, top-k, input size (84 anchors at 64x64), anchors traced from shapes
+    CASES = [("v8", 1, "batch", 100, (320, 256), False), ("v8", 3, "all", 5, (320, 256), False),
+             ("v8", 2, "none", 1, (320, 256), False), ("v8", 1, "batch", 100, (64, 64), False),
+             ("v8", 2, "all", 10, (320, 256), True),
+             ("transposed", 1, "all", 100, (320, 256), False), ("transposed", 4, "batch", 7, (320, 256), False),
+             ("transposed", 1, "all", 3, (320, 256), True),
+             ("objectness", 1, "batch", 100, (320, 256), False), ("objectness", 3, "all", 10, (320, 256), False)]
 
     def test_rows_equal_the_reference_best_first(self):
         for opset in OPSETS:
-            for layout, classes, dynamic, k, (w, h) in self.CASES:
-                with self.subTest(opset=opset, layout=layout, classes=classes, dynamic=dynamic, k=k, size=(w, h)):
-                    model, ref = standins.yolo("detect", classes, layout, opset, dynamic, size=(w, h), seed=opset)
+            for layout, classes, dynamic, k, (w, h), traced in self.CASES:
+                with self.subTest(opset=opset, layout=layout, classes=classes, dynamic=dynamic, k=k, size=(w, h),
+                                  traced=traced):
+                    model, ref = standins.yolo("detect", classes, layout, opset, dynamic, size=(w, h), seed=opset,
+                                               traced=traced)
                     args = ["--yolo-detect", "--top-k", str(k)] + (["--objectness"] if layout == "objectness" else [])
                     if dynamic == "all":
                         args += ["--input-size", "%dx%d" % (w, h)]
@@ -308,8 +313,8 @@ def div_model(const_shape):
     return g.model(inputs, "y", [1, 3, 8, 16], "div"), (16, 8), lambda raw: c / (raw + 1.0), [None, None]
 
 
-def split_case(opset):
-    model, ref = standins.yolo("detect", 2, "v8", opset, size=(64, 64))
+def split_case(opset, traced=False):
+    model, ref = standins.yolo("detect", 2, "v8", opset, size=(64, 64), traced=traced)
     return model, (64, 64), lambda raw: ref(raw / 255.0), [[0.0] * 3, [1.0] * 3]
 
 
@@ -317,11 +322,66 @@ def axes_case(op, opset, reference):
     return axes_model(op, opset), (16, 8), reference, [None, None]
 
 
+class ConstantFolding(unittest.TestCase):
+    # op, constant inputs, attributes, the value ONNX defines
+    CASES = [
+        ("Gather", [np.array([1, 3, 8, 16]), np.array(2)], {"axis": 0}, np.array(8)),
+        ("Cast", [np.array([3, 4])], {"to": onnx.TensorProto.FLOAT}, np.array([3.0, 4.0], np.float32)),
+        ("Range", [np.float32(0.5), np.float32(3.0), np.float32(1.0)], {}, np.array([0.5, 1.5, 2.5], np.float32)),
+        ("Div", [np.array([7, -7]), np.array([2, 2])], {}, np.array([3, -3])),
+        ("Div", [np.float32([3.0]), np.float32([2.0])], {}, np.float32([1.5])),
+        ("Unsqueeze", [np.array([4, 5])], {"axes": [0, -1]}, np.array([[[4], [5]]])),
+        ("Unsqueeze", [np.array([4, 5]), np.array([1])], {}, np.array([[4], [5]])),
+        ("Squeeze", [np.zeros((1, 3, 1))], {"axes": [2]}, np.zeros((1, 3))),
+        ("Reshape", [np.arange(6), np.array([0, -1])], {}, np.arange(6).reshape(6, 1)),  # 0 copies a dim
+        ("Reshape", [np.arange(6).reshape(2, 3), np.array([0, -1])], {}, np.arange(6).reshape(2, 3)),
+        ("Expand", [np.float32([[1.0], [2.0]]), np.array([2, 3])], {}, np.float32([[1, 1, 1], [2, 2, 2]])),
+        ("ConstantOfShape", [np.array([2])], {"value": onnx.numpy_helper.from_array(np.float32([8.0]))},
+         np.float32([8.0, 8.0])),
+        ("Slice", [np.arange(10), np.array([1]), np.array([9]), np.array([0]), np.array([3])], {}, np.array([1, 4, 7])),
+        ("Where", [np.array([True, False]), np.array([1, 2]), np.array([3, 4])], {}, np.array([1, 4])),
+        ("Concat", [np.array([1]), np.array([2, 3])], {"axis": 0}, np.array([1, 2, 3])),
+        ("Tile", [np.array([1, 2]), np.array([2])], {}, np.array([1, 2, 1, 2])),
+    ]
+
+    def test_each_op_folds_to_its_value(self):
+        for op, args, attrs, want in self.CASES:
+            with self.subTest(op=op, args=[a.tolist() for a in args]):
+                names = ["in%d" % i for i in range(len(args))]
+                node = onnx.helper.make_node(op, names, ["folded"], **attrs)
+                use = onnx.helper.make_node("Identity", ["folded"], ["out"])
+                graph = onnx.helper.make_graph(
+                    [node, use], "f", [], [onnx.helper.make_tensor_value_info("out", onnx.TensorProto.FLOAT, None)],
+                    [onnx.numpy_helper.from_array(np.asarray(a), n) for a, n in zip(args, names)])
+                # the evaluator takes axes as attribute or input, whatever the opset says
+                model = onnx.helper.make_model(graph, opset_imports=[onnx.helper.make_opsetid("", 13)])
+                self.assertEqual(fold.fold_constants(model), 1)
+                got = {t.name: onnx.numpy_helper.to_array(t) for t in model.graph.initializer}["folded"]
+                np.testing.assert_array_equal(got, want)
+                self.assertEqual(got.dtype, np.asarray(want).dtype)
+
+    def test_shape_of_an_inferred_tensor_and_what_stays(self):
+        g = standins.Graph(13)
+        conv = g.node("Conv", ["x", g.const(np.ones((4, 3, 1, 1), np.float32))], kernel_shape=[1, 1])
+        shape = g.node("Shape", [conv])
+        g.node("Reshape", [conv, g.node("Concat", [g.node("Slice", [shape, g.const(np.array([0])), g.const(np.array([2]))]),
+                                                   g.const(np.array([-1]))], axis=0)])
+        inputs = [onnx.helper.make_tensor_value_info("x", onnx.TensorProto.FLOAT, [1, 3, 8, 16])]
+        model = g.model(inputs, "y", [1, 4, 128], "shape")
+        self.assertEqual(fold.fold_constants(model), 3)
+        self.assertEqual([n.op_type for n in model.graph.node], ["Conv", "Reshape"])
+        values = {t.name: onnx.numpy_helper.to_array(t) for t in model.graph.initializer}
+        np.testing.assert_array_equal(values[model.graph.node[1].input[1]], [1, 4, -1])
+
+
 class GraphRewrites(AdapterCase):
     # what OpenCV 4.6 refuses or gets wrong on its own, and the NumPy meaning
     CASES = [("strides 1 x anchors", 12, lambda: split_case(12)),
              ("constant / x", 12, lambda: div_model((1, 3, 8, 16))),
              ("constant / x along W", 12, lambda: div_model((1, 1, 1, 16))),
+             ("anchors from Shape and Range", 12, lambda: split_case(12, traced=True)),
+             ("anchors from Shape and Range", 13, lambda: split_case(13, traced=True)),
+             ("anchors from Shape and Range", 17, lambda: split_case(17, traced=True)),
              ("Split", 13, lambda: split_case(13)),
              ("Split", 17, lambda: split_case(17)),
              ("Squeeze", 13, lambda: axes_case("Squeeze", 13, lambda x: x.max(axis=2))),

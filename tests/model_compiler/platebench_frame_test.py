@@ -79,13 +79,14 @@ class PlatebenchFrame(unittest.TestCase):
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory(prefix="pb_test_frame_")
         d = cls.tmp.name
-        det, det_ref = standins.yolo("detect", 2, "v8", 12, "batch", size=DET_SIZE, seed=3)
+        # a dynamic-size export: open input dims, anchors traced from the maps' shapes
+        det, det_ref = standins.yolo("detect", 2, "v8", 12, "all", size=DET_SIZE, seed=3, traced=True)
         pose, pose_ref = standins.yolo("pose", 1, "v8", 13, "all", size=CORNER_SIZE, seed=4)
         cls.det_ref, cls.pose_ref = staticmethod(det_ref), staticmethod(pose_ref)
         dict_entries = [str(i) for i in range(10)] + ["-"]
         with open(os.path.join(d, "keys.txt"), "w") as f:
             f.write("\n".join(dict_entries) + "\n")
-        sources = {"det": (det, ["--yolo-detect", "--top-k", "20"]),
+        sources = {"det": (det, ["--yolo-detect", "--top-k", "20", "--input-size", "%dx%d" % DET_SIZE]),
                    "pose": (pose, ["--yolo-pose-corners"]),
                    "textdet": (standins.ppocr_det(13)[0], ["--ppocr-det"]),
                    "rec": (standins.ppocr_rec(len(dict_entries) + 2, 17)[0],

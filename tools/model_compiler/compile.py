@@ -3,7 +3,8 @@
 
 The runtime feeds input 0 as float32 NCHW, RGB, values 0..255, and runs the
 graph with OpenCV's dnn module.  This tool
-  * fixes input 0 to a static 1x3xHxW shape,
+  * fixes input 0 to a static 1x3xHxW shape and evaluates the shape
+    arithmetic that then has one value (fold.py),
   * prepends one 1x1 convolution that reorders channels (--bgr) and applies
     (x / 255 - mean) / std, so the graph takes raw 0..255 RGB,
   * rewrites nodes that OpenCV 4.6 imports wrongly or not at all
@@ -46,6 +47,7 @@ import onnx  # noqa: E402
 from onnx import helper, numpy_helper, TensorProto  # noqa: E402
 
 import adapters  # noqa: E402
+import fold  # noqa: E402
 
 # The size each platebench stage feeds its model, (W, H); the detector's is
 # read from the model.
@@ -268,21 +270,6 @@ def rewrite_axes_inputs(graph):
     return rewritten
 
 
-def static_shapes(model):
-    """Tensor name -> dims for every tensor whose shape ONNX infers fully."""
-    try:
-        inferred = onnx.shape_inference.infer_shapes(model)
-    except Exception:  # an op this onnx does not know: nothing is inferred
-        return {}
-    shapes = {}
-    g = inferred.graph
-    for vi in list(g.value_info) + list(g.input) + list(g.output):
-        dims = vi.type.tensor_type.shape.dim
-        if vi.type.tensor_type.HasField("shape") and all(d.HasField("dim_value") for d in dims):
-            shapes[vi.name] = [d.dim_value for d in dims]
-    return shapes
-
-
 def rewrite_broadcast_constants(model, limit=1 << 22):
     """OpenCV 4.6 broadcasts a float constant in Add/Sub/Mul/Div only when it is
     a scalar, per channel, or of the output's shape: a YOLO head's strides,
@@ -290,7 +277,7 @@ def rewrite_broadcast_constants(model, limit=1 << 22):
     spelled out at the output's shape.  It also computes constant / x as x /
     constant, so that becomes constant * Reciprocal(x)."""
     graph = model.graph
-    shapes = static_shapes(model)
+    shapes = fold.static_shapes(model)
     values = constant_values(graph)
     rewritten = 0
     nodes = []
@@ -457,6 +444,7 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
         check_input_fits(graph, w, h, "--" + adapter)
     input_name = set_static_input(graph, w, h)
     clear_value_info(graph)
+    folded = fold.fold_constants(model)
     clips = rewrite_clips(graph)
     splits = rewrite_splits(graph)
     axes = rewrite_axes_inputs(graph)
@@ -489,9 +477,9 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
             os.remove(tmp)
     if not quiet:
         print("compiled %s -> %s" % (src, dst))
-        print("  rewritten for OpenCV: %d Clip, %d Split, %d axes inputs, %d broadcast constants; "
-              "identities removed: %d, unused constants dropped: %d"
-              % (clips, splits, axes, broadcasts, identities, dropped))
+        print("  rewritten for OpenCV: %d nodes folded to constants, %d Clip, %d Split, %d axes inputs, "
+              "%d broadcast constants; identities removed: %d, unused constants dropped: %d"
+              % (folded, clips, splits, axes, broadcasts, identities, dropped))
         print("  input  %s: (1, 3, %d, %d) float32 RGB 0..255" % (input_name, h, w))
         for n, s in zip(names, shapes):
             print("  output %s: %s" % (n, s))

@@ -63,6 +63,11 @@ class Graph:
         self.nodes.append(helper.make_node(op, inputs, outs, **attrs))
         return outs[0] if outputs == 1 else outs
 
+    def unsqueeze(self, x, axes):
+        if self.opset >= 13:
+            return self.node("Unsqueeze", [x, self.const(np.array(axes, np.int64), "axes")])
+        return self.node("Unsqueeze", [x], axes=axes)
+
     def split(self, x, sizes, axis):
         if self.opset >= 13:
             return self.node("Split", [x, self.const(np.array(sizes, np.int64), "split")], len(sizes), axis=axis)
@@ -79,6 +84,28 @@ class Graph:
         if self.opset <= onnx.defs.onnx_opset_version():
             onnx.checker.check_model(model)
         return model
+
+
+def traced_anchors(g, feature, stride):
+    """Anchor centres (2 x cells) and strides (cells) built from the feature
+    map's shape, as a dynamic-size export traces them."""
+    shape = g.node("Shape", [feature])
+    h = g.node("Gather", [shape, g.const(np.array(2, np.int64), "i")], axis=0)
+    w = g.node("Gather", [shape, g.const(np.array(3, np.int64), "i")], axis=0)
+    centres = []
+    for size in (w, h):
+        end = g.node("Cast", [size], to=TensorProto.FLOAT)
+        steps = g.node("Range", [g.const(np.array(0.0, np.float32), "start"), end,
+                                 g.const(np.array(1.0, np.float32), "step")])
+        centres.append(g.node("Add", [steps, g.const(np.array(0.5, np.float32), "half")]))
+    hw = g.node("Concat", [g.unsqueeze(h, [0]), g.unsqueeze(w, [0])], axis=0)
+    gx = g.node("Expand", [g.unsqueeze(centres[0], [0]), hw])
+    gy = g.node("Expand", [g.unsqueeze(centres[1], [1]), hw])
+    flat = g.const(np.array([1, -1], np.int64), "flat")
+    points = g.node("Concat", [g.node("Reshape", [gx, flat]), g.node("Reshape", [gy, flat])], axis=0)
+    cells = g.unsqueeze(g.node("Mul", [h, w]), [0])
+    strides = g.node("ConstantOfShape", [cells], value=numpy_helper.from_array(np.array([stride], np.float32)))
+    return points, strides
 
 
 def anchor_grid(w, h):
@@ -103,11 +130,13 @@ def head_weights(rng, rows, score_rows):
 
 
 def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=(320, 320),
-         per_keypoint=3, keypoints=4, seed=0, raw_maps=False):
+         per_keypoint=3, keypoints=4, seed=0, raw_maps=False, traced=False):
     """kind "detect": 1 x (4 + classes) x N ("v8"), its transpose ("transposed")
     or 1 x N x (5 + classes) with objectness ("objectness").  kind "pose":
     v8-pose, 1 x (4 + classes + keypoints * per_keypoint) x N, or transposed.
-    raw_maps: the per-scale maps are outputs too, as older YOLOv5 exports have."""
+    raw_maps: the per-scale maps are outputs too, as older YOLOv5 exports have.
+    traced: anchors and strides are computed from the maps' shapes in the
+    graph (Shape, Range, Expand ...), as in an Ultralytics dynamic=True export."""
     w_in, h_in = size
     rng = np.random.default_rng(seed)
     obj = 1 if layout == "objectness" else 0
@@ -127,11 +156,13 @@ def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=
     n = strides.size
 
     g = Graph(opset)
-    feats, maps = [], []
+    feats, maps, traced_parts = [], [], []
     for s, (wt, bt) in zip(STRIDES, weights):
         pooled = g.node("AveragePool", ["images"], kernel_shape=[s, s], strides=[s, s])
         conv = g.node("Conv", [pooled, g.const(wt.reshape(rows, 3, 1, 1), "w"), g.const(bt, "b")], kernel_shape=[1, 1])
         maps.append((conv, ["batch", rows, h_in // s, w_in // s]))
+        if traced:
+            traced_parts.append(traced_anchors(g, conv, s))
         feats.append(g.node("Reshape", [conv, g.const(np.array([1, rows, -1], np.int64), "shape")]))
     x = g.node("Concat", feats, axis=2)
     parts = g.split(x, [4, obj + classes] + ([kp_rows] if kp_rows else []), axis=1)
@@ -139,13 +170,18 @@ def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=
     dist = g.node("Mul", [g.node("Sigmoid", [box]), g.const(np.array(4.0, np.float32), "four")])
     lt, rb = g.split(dist, [2, 2], axis=1)
     # anchors 2 x N and strides 1 x N, as the exports hold them
-    anchors = g.const(centres, "anchors")
+    if traced:
+        anchors = g.node("Concat", [p for p, _ in traced_parts], axis=1)
+        stride_row = g.node("Reshape", [g.node("Concat", [t for _, t in traced_parts], axis=0),
+                                        g.const(np.array([1, -1], np.int64), "row")])
+    else:
+        anchors = g.const(centres, "anchors")
+        stride_row = g.const(strides.reshape(1, n), "strides")
     x1y1 = g.node("Sub", [anchors, lt])
     x2y2 = g.node("Add", [anchors, rb])
     centre = g.node("Div", [g.node("Add", [x1y1, x2y2]), g.const(np.array(2.0, np.float32), "two")])
     wh = g.node("Sub", [x2y2, x1y1])
-    dbox = g.node("Mul", [g.node("Concat", [centre, wh], axis=1),
-                          g.const(strides.reshape(1, n), "strides")])
+    dbox = g.node("Mul", [g.node("Concat", [centre, wh], axis=1), stride_row])
     pieces = [dbox, g.node("Sigmoid", [scores])]
     if kp_rows:
         grid = np.zeros((1, kp_rows, n), np.float32)
