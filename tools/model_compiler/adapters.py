@@ -2,8 +2,21 @@
 read.  Each head is built only from ops that OpenCV 4.6's ONNX importer runs
 correctly: it has no TopK layer and takes Gather indices only as constants, so
 the best rows are found by ArgMax and picked by a one-hot MatMul, K times."""
+import re
+
 import numpy as np
 from onnx import helper, numpy_helper, TensorProto
+
+
+def opencv_reason(error):
+    """The line of a cv2.error that says what failed: the importer's node line
+    when there is one, without OpenCV's source positions."""
+    lines = [line.lstrip("> ").strip() for line in str(error).splitlines()]
+    lines = [line for line in lines if line]
+    if not lines:
+        return "no reason given"
+    line = next((line for line in lines if line.startswith("Node [")), lines[-1])
+    return re.sub(r"OpenCV\([^)]*\) \S+ error: \([^)]*\) ", "", line)
 
 
 class LayoutError(SystemExit):

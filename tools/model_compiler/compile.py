@@ -381,7 +381,7 @@ def verify(path, w, h, seed=0):
     try:
         names, outs = run_once(path, w, h, seed)
     except cv2.error as e:
-        raise SystemExit("OpenCV cannot run the compiled model: %s" % str(e).strip().splitlines()[-1])
+        raise SystemExit("OpenCV cannot run the compiled model: %s" % adapters.opencv_reason(e))
     for o in outs:
         if not np.all(np.isfinite(o)):
             raise SystemExit("verification run produced non-finite values")
@@ -395,9 +395,8 @@ def probe_outputs(model, w, h):
         onnx.save(model, path)
         try:
             names, outs = run_once(path, w, h)
-        except Exception as e:  # cv2.error, whose text is long
-            raise SystemExit("OpenCV cannot run the source graph at %dx%d: %s"
-                             % (w, h, str(e).strip().splitlines()[-1]))
+        except Exception as e:  # cv2.error
+            raise SystemExit("OpenCV cannot run the source graph at %dx%d: %s" % (w, h, adapters.opencv_reason(e)))
     return [(n, list(o.shape)) for n, o in zip(names, outs)]
 
 

@@ -69,8 +69,7 @@ def runtime_outputs(path, model, inputs):
         except cv2.error:
             outs = net.forward(net.getUnconnectedOutLayersNames())
     except cv2.error as e:
-        raise SystemExit("the runtime refuses this model: OpenCV cannot run it: %s"
-                         % str(e).strip().splitlines()[-1])
+        raise SystemExit("the runtime refuses this model: OpenCV cannot run it: %s" % adapters.opencv_reason(e))
     result = []
     for out, value in zip(model.graph.output, outs):
         declared = [d.dim_value for d in out.type.tensor_type.shape.dim]
