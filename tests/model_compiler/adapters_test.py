@@ -16,6 +16,7 @@ import onnx
 HERE = os.path.dirname(os.path.abspath(__file__))
 # appended: the folder's inspect.py must not hide the standard module
 sys.path.append(os.path.join(HERE, "..", "..", "tools", "model_compiler"))
+import adapters  # noqa: E402
 import compile as model_compiler  # noqa: E402
 import fold  # noqa: E402
 import standins  # noqa: E402
@@ -372,6 +373,23 @@ class ConstantFolding(unittest.TestCase):
         self.assertEqual([n.op_type for n in model.graph.node], ["Conv", "Reshape"])
         values = {t.name: onnx.numpy_helper.to_array(t) for t in model.graph.initializer}
         np.testing.assert_array_equal(values[model.graph.node[1].input[1]], [1, 4, -1])
+
+
+class OpenCvReason(unittest.TestCase):
+    def test_the_line_that_says_what_failed(self):
+        importer = ("OpenCV(4.6.0) ./modules/dnn/src/onnx/onnx_importer.cpp:1040: error: (-2:Unspecified error) in "
+                    "function 'handleNode'\n> Node [Range@ai.onnx]:(r_1) parse error: OpenCV(4.6.0) ./modules/dnn/"
+                    "src/layer_internals.hpp:110: error: (-2:Unspecified error) Can't create layer \"r_1\" of type "
+                    "\"Range\" in function 'getLayerInstance'\n> ")
+        forward = ("OpenCV(4.6.0) ./modules/dnn/include/opencv2/dnn/shape_utils.hpp:170: error: (-215:Assertion "
+                   "failed) start <= (int)shape.size() in function 'total'\n")
+        cases = [(importer, "Node [Range@ai.onnx]:(r_1) parse error: Can't create layer \"r_1\" of type \"Range\" "
+                            "in function 'getLayerInstance'"),
+                 (forward, "start <= (int)shape.size() in function 'total'"),
+                 ("\n> \n", "no reason given")]
+        for text, want in cases:
+            with self.subTest(text=text[:40]):
+                self.assertEqual(adapters.opencv_reason(text), want)
 
 
 class GraphRewrites(AdapterCase):
