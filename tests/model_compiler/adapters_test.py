@@ -56,6 +56,20 @@ def detect_reference(out, w, h, classes, objectness, k):
     return table[np.argsort(-score, kind="stable")[:k]]
 
 
+def assert_rows_match(test, got, want, atol=2e-6):
+    """Rows best first; rows whose scores differ by less than float noise may
+    come in either order, so those runs are compared as sets."""
+    test.assertEqual(got.shape, want.shape)
+    np.testing.assert_allclose(got[:, 1], want[:, 1], atol=atol)
+    start = 0
+    for end in range(1, len(want) + 1):
+        if end == len(want) or want[end - 1, 1] - want[end, 1] > 1e-5:
+            # by the box: the scores of a run differ in float noise alone
+            order = lambda rows: rows[np.lexsort(rows[:, 5:1:-1].T)]  # noqa: E731
+            np.testing.assert_allclose(order(got[start:end]), order(want[start:end]), atol=atol)
+            start = end
+
+
 def corners_reference(out, w, h, classes, per, order):
     a = anchor_rows(out, 4 + classes + 4 * per)
     best = a[np.argmax(a[:, 4:4 + classes].max(1))]
@@ -120,8 +134,7 @@ class YoloDetect(AdapterCase):
                     got = run_compiled(dst, raw)
                     want = detect_reference(ref(raw / 255.0), w, h, classes, layout == "objectness", k)
                     self.assertEqual(got.shape, (1, min(k, want.shape[0]), 6))
-                    np.testing.assert_array_equal(got[0, :, 0], want[:, 0])
-                    np.testing.assert_allclose(got[0, :, 1:], want[:, 1:], atol=2e-6)
+                    assert_rows_match(self, got[0], want)
 
     def test_tied_scores_come_out_in_anchor_order(self):
         # a flat picture gives every anchor of a scale the same score

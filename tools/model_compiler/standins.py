@@ -7,8 +7,8 @@ layout goes through the compiler, not how well anything reads plates.
   standins.py OUT_DIR      writes yolo_det.onnx, yolo_pose.onnx,
                            ppocr_det.onnx, ppocr_rec.onnx and ppocr_keys.txt
 
-YOLO heads end like the usual exports (v8 anchor-free decode, Split of box and
-class rows, sigmoid scores; v5-style rows carry an objectness).  The anchors
+YOLO heads end like the usual exports (v8: Split of box bins and class rows,
+DFL, anchor-free decode, sigmoid scores; v5-style rows carry an objectness).  The anchors
 are built for one input size, so the stand-in runs at that size only even
 where its declared input dims are open, as in a dynamic-batch export."""
 import sys
@@ -25,6 +25,7 @@ import onnx  # noqa: E402
 from onnx import helper, numpy_helper, TensorProto  # noqa: E402
 
 STRIDES = (8, 16, 32)
+REG_MAX = 16  # distance bins of a v8 head's DFL
 
 
 def sigmoid(x):
@@ -140,16 +141,19 @@ def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=
     w_in, h_in = size
     rng = np.random.default_rng(seed)
     obj = 1 if layout == "objectness" else 0
+    # v8 heads give box distances as REG_MAX bins each (DFL); the v5-style one as sigmoids
+    box_ch = 4 if obj else 4 * REG_MAX
     kp_rows = keypoints * per_keypoint if kind == "pose" else 0
     rows = 4 + obj + classes + kp_rows
-    score_rows = range(4, 4 + obj + classes)
-    weights = [head_weights(rng, rows, score_rows) for _ in STRIDES]
+    ch = box_ch + obj + classes + kp_rows
+    score_rows = range(box_ch, box_ch + obj + classes)
+    weights = [head_weights(rng, ch, score_rows) for _ in STRIDES]
     if kind == "pose":
         # keypoints about the anchor, corner-like: tl, tr, br, bl
         offsets = [(-3.0, -1.5), (3.0, -1.5), (3.0, 1.5), (-3.0, 1.5)]
         for wt, bt in weights:
             for k in range(keypoints):
-                base = 4 + classes + k * per_keypoint
+                base = box_ch + classes + k * per_keypoint
                 wt[base:base + 2] *= 0.1
                 bt[base:base + 2] = np.array(offsets[k % 4]) / 2.0
     centres, strides = anchor_grid(w_in, h_in)
@@ -159,15 +163,22 @@ def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=
     feats, maps, traced_parts = [], [], []
     for s, (wt, bt) in zip(STRIDES, weights):
         pooled = g.node("AveragePool", ["images"], kernel_shape=[s, s], strides=[s, s])
-        conv = g.node("Conv", [pooled, g.const(wt.reshape(rows, 3, 1, 1), "w"), g.const(bt, "b")], kernel_shape=[1, 1])
-        maps.append((conv, ["batch", rows, h_in // s, w_in // s]))
+        conv = g.node("Conv", [pooled, g.const(wt.reshape(ch, 3, 1, 1), "w"), g.const(bt, "b")], kernel_shape=[1, 1])
+        maps.append((conv, ["batch", ch, h_in // s, w_in // s]))
         if traced:
             traced_parts.append(traced_anchors(g, conv, s))
-        feats.append(g.node("Reshape", [conv, g.const(np.array([1, rows, -1], np.int64), "shape")]))
+        feats.append(g.node("Reshape", [conv, g.const(np.array([1, ch, -1], np.int64), "shape")]))
     x = g.node("Concat", feats, axis=2)
-    parts = g.split(x, [4, obj + classes] + ([kp_rows] if kp_rows else []), axis=1)
+    parts = g.split(x, [box_ch, obj + classes] + ([kp_rows] if kp_rows else []), axis=1)
     box, scores = parts[0], parts[1]
-    dist = g.node("Mul", [g.node("Sigmoid", [box]), g.const(np.array(4.0, np.float32), "four")])
+    if obj:
+        dist = g.node("Mul", [g.node("Sigmoid", [box]), g.const(np.array(4.0, np.float32), "four")])
+    else:
+        bins = g.node("Reshape", [box, g.const(np.array([1, 4, REG_MAX, n], np.int64), "bins")])
+        probs = g.node("Softmax", [g.node("Transpose", [bins], perm=[0, 2, 1, 3])], axis=1)
+        expect = g.node("Conv", [probs, g.const(np.arange(REG_MAX, dtype=np.float32).reshape(1, REG_MAX, 1, 1),
+                                                "dfl")], kernel_shape=[1, 1])
+        dist = g.node("Reshape", [expect, g.const(np.array([1, 4, n], np.int64), "dist")])
     lt, rb = g.split(dist, [2, 2], axis=1)
     # anchors 2 x N and strides 1 x N, as the exports hold them
     if traced:
@@ -201,14 +212,19 @@ def yolo(kind="detect", classes=1, layout="v8", opset=12, dynamic="batch", size=
     model = g.model(inputs, "output0", out_dims, "yolo_" + kind, maps if raw_maps else ())
 
     def reference(images):
-        x = np.concatenate([conv1x1(avg_pool(images, s, s), wt, bt).reshape(1, rows, -1)
+        x = np.concatenate([conv1x1(avg_pool(images, s, s), wt, bt).reshape(1, ch, -1)
                             for s, (wt, bt) in zip(STRIDES, weights)], axis=2)
-        dist = 4.0 * sigmoid(x[:, :4])
+        if obj:
+            dist = 4.0 * sigmoid(x[:, :4])
+        else:
+            bins = x[:, :box_ch].reshape(1, 4, REG_MAX, -1)
+            e = np.exp(bins - bins.max(axis=2, keepdims=True))
+            dist = (e / e.sum(axis=2, keepdims=True) * np.arange(REG_MAX).reshape(1, 1, -1, 1)).sum(axis=2)
         x1y1, x2y2 = centres - dist[:, :2], centres + dist[:, 2:]
         dbox = np.concatenate([(x1y1 + x2y2) / 2, x2y2 - x1y1], axis=1) * strides
-        pieces = [dbox, sigmoid(x[:, 4:4 + obj + classes])]
+        pieces = [dbox, sigmoid(x[:, box_ch:box_ch + obj + classes])]
         if kp_rows:
-            pieces.append((x[:, 4 + obj + classes:] * 2.0 + grid) * scale)
+            pieces.append((x[:, box_ch + obj + classes:] * 2.0 + grid) * scale)
         out = np.concatenate(pieces, axis=1)
         return out.transpose(0, 2, 1) if transposed else out
 
