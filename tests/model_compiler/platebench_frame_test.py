@@ -118,7 +118,10 @@ class PlatebenchFrame(unittest.TestCase):
         out = self.det_ref(model_input(self.scene, DET_SIZE))
         best, second = ref.detect_reference(out, DET_SIZE[0], DET_SIZE[1], 2, False, 2)
         self.assertGreaterEqual(best[1], 0.25, "the stand-in's best row must pass the default threshold")
-        self.assertGreater(best[1] - second[1], 1e-4, "in a near tie float noise would pick the row")
+        # an exact tie (anchors over the flat plate) goes to the first anchor in
+        # both; in a near tie float noise would pick the row
+        gap = best[1] - second[1]
+        self.assertTrue(gap == 0 or gap > 1e-4, gap)
         return platebench_box(best, self.scene.shape[1], self.scene.shape[0])
 
     def reference_corner_values(self, roi):
