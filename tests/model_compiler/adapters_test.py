@@ -327,6 +327,21 @@ def div_model(const_shape):
     return g.model(inputs, "y", [1, 3, 8, 16], "div"), (16, 8), lambda raw: c / (raw + 1.0), [None, None]
 
 
+def conv_without_kernel_shape():
+    rng = np.random.default_rng(2)
+    w = rng.normal(0, 0.1, (2, 3, 3, 3)).astype(np.float32)
+    g = standins.Graph(12)
+    g.node("Conv", ["x", g.const(w)], pads=[1, 1, 1, 1])
+    inputs = [onnx.helper.make_tensor_value_info("x", onnx.TensorProto.FLOAT, [1, 3, 8, 16])]
+
+    def reference(raw):
+        padded = np.pad(raw, ((0, 0), (0, 0), (1, 1), (1, 1)))
+        return np.stack([sum(np.einsum("c,nchw->nhw", w[o, :, dy, dx], padded[:, :, dy:dy + 8, dx:dx + 16])
+                             for dy in range(3) for dx in range(3)) for o in range(2)], axis=1)
+
+    return g.model(inputs, "y", [1, 2, 8, 16], "conv"), (16, 8), reference, [None, None]
+
+
 def split_case(opset, traced=False):
     model, ref = standins.yolo("detect", 2, "v8", opset, size=(64, 64), traced=traced)
     return model, (64, 64), lambda raw: ref(raw / 255.0), [[0.0] * 3, [1.0] * 3]
@@ -409,6 +424,7 @@ class GraphRewrites(AdapterCase):
     # what OpenCV 4.6 refuses or gets wrong on its own, and the NumPy meaning
     CASES = [("strides 1 x anchors", 12, lambda: split_case(12)),
              ("constant / x", 12, lambda: div_model((1, 3, 8, 16))),
+             ("Conv without kernel_shape", 12, conv_without_kernel_shape),
              ("constant / x along W", 12, lambda: div_model((1, 1, 1, 16))),
              ("anchors from Shape and Range", 12, lambda: split_case(12, traced=True)),
              ("anchors from Shape and Range", 13, lambda: split_case(13, traced=True)),

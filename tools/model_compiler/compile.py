@@ -10,7 +10,7 @@ graph with OpenCV's dnn module.  This tool
   * rewrites nodes that OpenCV 4.6 imports wrongly or not at all
     (Clip with limit inputs, Split with a sizes input, Squeeze and reductions
     with an axes input, constants broadcast along other than the channel axis,
-    constant / x, Identity nodes on weights),
+    constant / x, Conv without kernel_shape, Identity nodes on weights),
   * with an adapter, appends a head that turns a YOLO or PaddleOCR export
     into the layout its platebench stage reads (adapters.py),
   * loads the result with cv2.dnn, runs it once and prints the shapes; the
@@ -315,6 +315,21 @@ def rewrite_broadcast_constants(model, limit=1 << 22):
     return rewritten
 
 
+def add_kernel_shapes(graph):
+    """ONNX lets a Conv leave kernel_shape to its weights; OpenCV 4.6 refuses
+    one without it."""
+    values = constant_values(graph)
+    added = 0
+    for node in graph.node:
+        if node.op_type not in ("Conv", "ConvTranspose") or len(node.input) < 2 or node.input[1] not in values:
+            continue
+        if any(a.name == "kernel_shape" for a in node.attribute):
+            continue
+        node.attribute.extend([helper.make_attribute("kernel_shape", list(values[node.input[1]].shape[2:]))])
+        added += 1
+    return added
+
+
 def remove_identities(graph):
     """OpenCV 4.6 cannot import an Identity whose input is an initializer
     (the exporter emits those for shared weights); consumers are rewired to
@@ -448,6 +463,7 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
     splits = rewrite_splits(graph)
     axes = rewrite_axes_inputs(graph)
     broadcasts = rewrite_broadcast_constants(model)
+    kernels = add_kernel_shapes(graph)
     identities = remove_identities(graph)
     normalise = mean is not None or std is not None
     if normalise or bgr:
@@ -477,8 +493,8 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
     if not quiet:
         print("compiled %s -> %s" % (src, dst))
         print("  rewritten for OpenCV: %d nodes folded to constants, %d Clip, %d Split, %d axes inputs, "
-              "%d broadcast constants; identities removed: %d, unused constants dropped: %d"
-              % (folded, clips, splits, axes, broadcasts, identities, dropped))
+              "%d broadcast constants, %d kernel shapes; identities removed: %d, unused constants dropped: %d"
+              % (folded, clips, splits, axes, broadcasts, kernels, identities, dropped))
         print("  input  %s: (1, 3, %d, %d) float32 RGB 0..255" % (input_name, h, w))
         for n, s in zip(names, shapes):
             print("  output %s: %s" % (n, s))
