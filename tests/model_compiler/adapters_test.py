@@ -342,6 +342,21 @@ def conv_without_kernel_shape():
     return g.model(inputs, "y", [1, 2, 8, 16], "conv"), (16, 8), reference, [None, None]
 
 
+def layer_norm():
+    rng = np.random.default_rng(3)
+    scale, shift = rng.normal(1, 0.2, 16).astype(np.float32), rng.normal(0, 0.2, 16).astype(np.float32)
+    g = standins.Graph(17)
+    conv = g.node("Conv", ["x", g.const(np.eye(3, dtype=np.float32).reshape(3, 3, 1, 1))], kernel_shape=[1, 1])
+    g.node("LayerNormalization", [conv, g.const(scale), g.const(shift)], axis=-1, epsilon=1e-5)
+    inputs = [onnx.helper.make_tensor_value_info("x", onnx.TensorProto.FLOAT, [1, 3, 8, 16])]
+
+    def reference(raw):
+        centred = raw - raw.mean(axis=-1, keepdims=True)
+        return centred / np.sqrt((centred ** 2).mean(axis=-1, keepdims=True) + 1e-5) * scale + shift
+
+    return g.model(inputs, "y", [1, 3, 8, 16], "ln"), (16, 8), reference, [None, None]
+
+
 def split_case(opset, traced=False):
     model, ref = standins.yolo("detect", 2, "v8", opset, size=(64, 64), traced=traced)
     return model, (64, 64), lambda raw: ref(raw / 255.0), [[0.0] * 3, [1.0] * 3]
@@ -425,6 +440,7 @@ class GraphRewrites(AdapterCase):
     CASES = [("strides 1 x anchors", 12, lambda: split_case(12)),
              ("constant / x", 12, lambda: div_model((1, 3, 8, 16))),
              ("Conv without kernel_shape", 12, conv_without_kernel_shape),
+             ("LayerNormalization", 17, layer_norm),
              ("constant / x along W", 12, lambda: div_model((1, 1, 1, 16))),
              ("anchors from Shape and Range", 12, lambda: split_case(12, traced=True)),
              ("anchors from Shape and Range", 13, lambda: split_case(13, traced=True)),

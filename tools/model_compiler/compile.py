@@ -10,7 +10,8 @@ graph with OpenCV's dnn module.  This tool
   * rewrites nodes that OpenCV 4.6 imports wrongly or not at all
     (Clip with limit inputs, Split with a sizes input, Squeeze and reductions
     with an axes input, constants broadcast along other than the channel axis,
-    constant / x, Conv without kernel_shape, Identity nodes on weights),
+    constant / x, Conv without kernel_shape, LayerNormalization, Identity
+    nodes on weights),
   * with an adapter, appends a head that turns a YOLO or PaddleOCR export
     into the layout its platebench stage reads (adapters.py),
   * loads the result with cv2.dnn, runs it once and prints the shapes; the
@@ -315,6 +316,44 @@ def rewrite_broadcast_constants(model, limit=1 << 22):
     return rewritten
 
 
+def split_layer_norms(model):
+    """OpenCV 4.6 has no LayerNormalization (opset 17); it becomes the
+    ReduceMean, Sub, Mul, Sqrt and Div it stands for."""
+    graph = model.graph
+    shapes = fold.static_shapes(model)
+    rewritten = 0
+    nodes = []
+    for node in graph.node:
+        if node.op_type != "LayerNormalization" or len([o for o in node.output if o]) != 1 \
+                or node.input[0] not in shapes:
+            nodes.append(node)
+            continue
+        rank = len(shapes[node.input[0]])
+        axis = next((a.i for a in node.attribute if a.name == "axis"), -1) % rank
+        eps = next((a.f for a in node.attribute if a.name == "epsilon"), 1e-5)
+        axes = list(range(axis, rank))
+        tag = node.name or node.output[0]
+
+        def add(op, inputs, suffix, **attrs):
+            out = "%s_%s" % (tag, suffix)
+            nodes.append(helper.make_node(op, inputs, [out], name=out, **attrs))
+            return out
+
+        graph.initializer.append(numpy_helper.from_array(np.array(eps, np.float32), tag + "_eps"))
+        mean = add("ReduceMean", [node.input[0]], "mean", axes=axes, keepdims=1)
+        centred = add("Sub", [node.input[0], mean], "centred")
+        var = add("ReduceMean", [add("Mul", [centred, centred], "square")], "var", axes=axes, keepdims=1)
+        std = add("Sqrt", [add("Add", [var, tag + "_eps"], "var_eps")], "std")
+        y = add("Mul", [add("Div", [centred, std], "normed"), node.input[1]], "scaled")
+        if len(node.input) > 2 and node.input[2]:
+            y = add("Add", [y, node.input[2]], "shifted")
+        nodes[-1].output[0] = node.output[0]
+        rewritten += 1
+    del graph.node[:]
+    graph.node.extend(nodes)
+    return rewritten
+
+
 def add_kernel_shapes(graph):
     """ONNX lets a Conv leave kernel_shape to its weights; OpenCV 4.6 refuses
     one without it."""
@@ -462,6 +501,7 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
     clips = rewrite_clips(graph)
     splits = rewrite_splits(graph)
     axes = rewrite_axes_inputs(graph)
+    norms = split_layer_norms(model)
     broadcasts = rewrite_broadcast_constants(model)
     kernels = add_kernel_shapes(graph)
     identities = remove_identities(graph)
@@ -493,8 +533,9 @@ def compile_model(src, dst, w, h, mean=None, std=None, bgr=False, pool=1, quiet=
     if not quiet:
         print("compiled %s -> %s" % (src, dst))
         print("  rewritten for OpenCV: %d nodes folded to constants, %d Clip, %d Split, %d axes inputs, "
-              "%d broadcast constants, %d kernel shapes; identities removed: %d, unused constants dropped: %d"
-              % (folded, clips, splits, axes, broadcasts, kernels, identities, dropped))
+              "%d LayerNormalization, %d broadcast constants, %d kernel shapes; identities removed: %d, "
+              "unused constants dropped: %d"
+              % (folded, clips, splits, axes, norms, broadcasts, kernels, identities, dropped))
         print("  input  %s: (1, 3, %d, %d) float32 RGB 0..255" % (input_name, h, w))
         for n, s in zip(names, shapes):
             print("  output %s: %s" % (n, s))
