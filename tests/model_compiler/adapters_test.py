@@ -231,7 +231,8 @@ class PaddleOcr(AdapterCase):
                 self.assertIn(message, out if ok else err)
                 self.assertEqual(os.path.exists(self.path("rec.rknn")), ok)
                 if ok:
-                    self.assertIn("recogniser classes: %d; the dictionary needs %d entries" % (classes, classes - 1), out)
+                    self.assertIn("recogniser classes: %d; the dictionary needs %d entries"
+                                  % (classes, classes - 1), out)
                     os.remove(self.path("rec.rknn"))
 
 
@@ -273,7 +274,8 @@ class BadLayouts(AdapterCase):
             ("detect with objectness on v8 rows", standins.yolo("detect", 1, "v8", 12, size=(320, 320))[0],
              ["--yolo-detect", "--objectness"], "expected 1 x anchors x (5 + classes)"),
             ("rows of an export with NMS inside", nms_export(), ["--yolo-detect"],
-             "output output0 is 1x300x6: 300 anchors, where a 320x320 YOLO head has 2100 or 2125 or 6300 or 6375 (an export with NMS inside"),
+             "output output0 is 1x300x6: 300 anchors, where a 320x320 YOLO head has 2100 or 2125 or 6300 or 6375 "
+             "(an export with NMS inside"),
             ("two decoded outputs", two_outputs(), ["--yolo-detect"],
              "the graph has 2 outputs (output0, copy), 2 of them holding all anchors"),
             ("segmentation export", segmentation(), ["--yolo-detect"],
@@ -408,8 +410,8 @@ class ConstantFolding(unittest.TestCase):
         g = standins.Graph(13)
         conv = g.node("Conv", ["x", g.const(np.ones((4, 3, 1, 1), np.float32))], kernel_shape=[1, 1])
         shape = g.node("Shape", [conv])
-        g.node("Reshape", [conv, g.node("Concat", [g.node("Slice", [shape, g.const(np.array([0])), g.const(np.array([2]))]),
-                                                   g.const(np.array([-1]))], axis=0)])
+        leading = g.node("Slice", [shape, g.const(np.array([0])), g.const(np.array([2]))])
+        g.node("Reshape", [conv, g.node("Concat", [leading, g.const(np.array([-1]))], axis=0)])
         inputs = [onnx.helper.make_tensor_value_info("x", onnx.TensorProto.FLOAT, [1, 3, 8, 16])]
         model = g.model(inputs, "y", [1, 4, 128], "shape")
         self.assertEqual(fold.fold_constants(model), 3)

@@ -88,7 +88,8 @@ class Inspect(unittest.TestCase):
 
     def test_runtime_view_of_the_tensors(self):
         rc, out = self.inspect("det.rknn")
-        self.assertIn("  input[0] name=images dims=[1,3,256,320]\n  output[0] name=rows dims=[1,100,6] elems=600\n", out)
+        self.assertIn("  input[0] name=images dims=[1,3,256,320]\n"
+                      "  output[0] name=rows dims=[1,100,6] elems=600\n", out)
         self.assertIn("cornercheck: Loaded RKNN: %s input=320x256 nhwc=0 outputs=1\n" % self.path("det.rknn"), out)
 
     def test_models_the_runtime_refuses(self):
