@@ -140,9 +140,15 @@ class PlatebenchFrame(unittest.TestCase):
 
     def test_plate_region_is_the_reference_box(self):
         x, y, w, h = self.reference_box()
-        roi = cv2.imread(self.case_file("plate_roi.jpg"))
+        roi = cv2.imread(self.case_file("plate_roi.jpg")).astype(np.int32)
         self.assertEqual(roi.shape[:2], (h, w))
-        np.testing.assert_array_equal(roi, jpeg_roundtrip(self.scene[y:y + h, x:x + w]))
+        # the same OpenCV writes the same JPEG; another build's encoder may round a level apart,
+        # while a box one pixel off the noisy scene differs everywhere
+        for dx, dy, near in ((0, 0, True), (1, 0, False), (0, 1, False)):
+            with self.subTest(dx=dx, dy=dy):
+                want = jpeg_roundtrip(self.scene[y + dy:y + dy + h, x + dx:x + dx + w]).astype(np.int32)
+                err = np.abs(roi - want).mean()
+                self.assertTrue(err < 0.5 if near else err > 5.0, err)
 
     def test_rectified_plate_is_the_reference_corners_warp(self):
         x, y, w, h = self.reference_box()
