@@ -25,7 +25,7 @@ import cv2  # noqa: E402
 
 cv2.setNumThreads(1)
 OPSETS = (11, 12, 13, 17)
-IMAGENET = ([0.485, 0.456, 0.406], [0.229, 0.224, 0.225])
+IMAGENET = ([0.485, 0.456, 0.406], [0.229, 0.224, 0.225])  # PaddleOCR's detector, on BGR
 
 
 def run_compiled(path, raw):
@@ -197,6 +197,19 @@ class PaddleOcr(AdapterCase):
                     raw = self.raw(640, 640)
                     got = run_compiled(dst, raw)
                     np.testing.assert_allclose(got, ref(normalise(raw, *IMAGENET, bgr=True)), atol=1e-5)
+
+    def test_normalisation_options_over_the_toolkits(self):
+        # extra arguments, the (mean, std, bgr) the compiled model must fold in
+        cases = [([], IMAGENET + (True,)),
+                 (["--mean", "0.5,0.4,0.3", "--std", "0.2,0.2,0.2"], ([0.5, 0.4, 0.3], [0.2, 0.2, 0.2], True)),
+                 (["--rgb"], IMAGENET + (False,)),
+                 (["--unit-range", "--rgb"], ([0.0] * 3, [1.0] * 3, False))]
+        model, ref = standins.ppocr_det(12, "all")
+        for extra, (mean, std, bgr) in cases:
+            with self.subTest(extra=extra):
+                dst = self.compiled(model, ["--ppocr-det"] + extra)
+                raw = self.raw(640, 640)
+                np.testing.assert_allclose(run_compiled(dst, raw), ref(normalise(raw, mean, std, bgr)), atol=1e-5)
 
     def test_recogniser_output_is_batch_first_and_matches_the_reference(self):
         for opset in OPSETS:

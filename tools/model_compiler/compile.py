@@ -395,9 +395,13 @@ def main(argv=None):
     if args.unit_range and mean is None and std is None:
         mean, std = [0.0, 0.0, 0.0], [1.0, 1.0, 1.0]
     bgr = args.bgr
-    if adapter and mean is None and std is None and not args.unit_range:
-        mean, std, toolkit_bgr = TOOLKIT_NORM[adapter]
-        bgr = toolkit_bgr if bgr is None else bgr
+    if adapter:
+        toolkit_mean, toolkit_std, toolkit_bgr = TOOLKIT_NORM[adapter]
+        if mean is None and std is None and not args.unit_range:
+            mean, std = toolkit_mean, toolkit_std
+        # the channel order is the model's, whatever mean and std are given
+        if bgr is None:
+            bgr = toolkit_bgr
     if args.top_k < 1:
         raise SystemExit("--top-k must be at least 1")
     options = {"top_k": args.top_k, "objectness": args.objectness, "classes": args.classes,
