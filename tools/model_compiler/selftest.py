@@ -3,15 +3,20 @@
 input, a Clip whose limits are Constant inputs and a channel-sensitive 1x1
 convolution, compiles it with BGR reorder and mean/std folding, and checks
 the OpenCV result against a NumPy reference.  Exit code 0 on success."""
-import os
 import sys
-import tempfile
 
-import numpy as np
-import onnx
-from onnx import helper, numpy_helper, TensorProto
+# inspect.py in this folder would hide the standard module of that name from
+# the libraries imported below; the folder stays reachable at the end
+if __name__ == "__main__":
+    sys.path.append(sys.path.pop(0))
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import os  # noqa: E402
+import tempfile  # noqa: E402
+
+import numpy as np  # noqa: E402
+import onnx  # noqa: E402
+from onnx import helper, numpy_helper, TensorProto  # noqa: E402
+
 import compile as model_compiler  # noqa: E402
 
 
@@ -52,7 +57,7 @@ def main():
         src = os.path.join(tmp, "tiny.onnx")
         dst = os.path.join(tmp, "tiny.rknn")
         w, b = build_tiny_model(src)
-        shapes = model_compiler.compile_model(src, dst, 8, 4, mean, std, bgr=True, quiet=True)
+        shapes, _ = model_compiler.compile_model(src, dst, 8, 4, mean, std, bgr=True, quiet=True)
         if shapes != [(1, 2, 4, 8)]:
             print("FAIL: output shapes %s" % shapes)
             return 1
@@ -72,7 +77,7 @@ def main():
             print("FAIL: input dims %s" % dims)
             return 1
         pooled_dst = os.path.join(tmp, "tiny_pooled.rknn")
-        shapes = model_compiler.compile_model(src, pooled_dst, 8, 4, mean, std, bgr=True, pool=2, quiet=True)
+        shapes, _ = model_compiler.compile_model(src, pooled_dst, 8, 4, mean, std, bgr=True, pool=2, quiet=True)
         if shapes != [(1, 2, 2, 4)]:
             print("FAIL: pooled output shapes %s" % shapes)
             return 1

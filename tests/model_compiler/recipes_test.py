@@ -1,0 +1,60 @@
+#!/usr/bin/python3
+"""Runs every command of docs/own_models.md, in its order, from the
+repository root, with its /tmp/own folder moved into a temporary one and
+./build/bin/ pointing at the programs under test.  Each must end with exit
+code 0.  The recipes use the shipped models for the other stages.
+
+Usage: recipes_test.py PLATEBENCH CORNERCHECK   (exit 77: shipped models absent)"""
+import os
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+SKIP = 77
+
+
+def commands(text):
+    """The indented blocks' commands, continuation lines joined."""
+    out, current = [], ""
+    for line in text.splitlines():
+        if not line.startswith("    "):
+            continue
+        current += " " + line.strip().rstrip("\\").strip() if current else line.strip().rstrip("\\").strip()
+        if not line.rstrip().endswith("\\"):
+            out.append(current)
+            current = ""
+    return out
+
+
+def main(argv):
+    if len(argv) != 3:
+        print(__doc__)
+        return 2
+    shipped = [os.path.join(ROOT, "models", "rknn", n) for n in
+               ("plate_det.rknn", "plate_corner.rknn", "ppocrv6_det.rknn", "ppocrv6_rec.rknn")]
+    missing = [p for p in shipped if not os.path.exists(p)]
+    if missing:
+        print("skipped: shipped models absent: %s" % ", ".join(missing))
+        return SKIP
+    with open(os.path.join(ROOT, "docs", "own_models.md"), encoding="utf-8") as f:
+        lines = commands(f.read())
+    if len(lines) < 9:
+        print("FAIL: only %d commands found" % len(lines))
+        return 1
+    with tempfile.TemporaryDirectory(prefix="pb_test_recipes_") as tmp:
+        for line in lines:
+            line = line.replace("/tmp/own", os.path.join(tmp, "own"))
+            line = line.replace("./build/bin/platebench", os.path.abspath(argv[1]))
+            line = line.replace("./build/bin/cornercheck", os.path.abspath(argv[2]))
+            run = subprocess.run(["bash", "-c", line], cwd=ROOT, capture_output=True, text=True)
+            if run.returncode != 0:
+                print("FAIL (exit %d): %s\n%s%s" % (run.returncode, line, run.stdout[-2000:], run.stderr[-2000:]))
+                return 1
+            print("ok: %s" % line)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
