@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Runs every command of docs/own_models.md, in its order, from the
-repository root, with its /tmp/own folder moved into a temporary one and
-./build/bin/ pointing at the programs under test.  Each must end with exit
+"""Runs every command of the README's section "Using your own models", in
+its order, from the repository root, with its /tmp/own folder moved into a
+temporary one and ./build/bin/ pointing at the programs under test.  Each must end with exit
 code 0.  The recipes use the shipped models for the other stages.
 
 Usage: recipes_test.py PLATEBENCH CORNERCHECK   (exit 77: shipped models absent)"""
@@ -38,8 +38,11 @@ def main(argv):
     if missing:
         print("skipped: shipped models absent: %s" % ", ".join(missing))
         return SKIP
-    with open(os.path.join(ROOT, "docs", "own_models.md"), encoding="utf-8") as f:
-        lines = commands(f.read())
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+        readme = f.read()
+    start = readme.index("\n## Using your own models\n")
+    end = readme.find("\n## ", start + 1)
+    lines = commands(readme[start:end if end > 0 else len(readme)])
     if len(lines) < 9:
         print("FAIL: only %d commands found" % len(lines))
         return 1
