@@ -17,11 +17,12 @@ def group_rng(seed, group_index, hard):
     return np.random.default_rng([int(seed), int(group_index), 1 if hard else 0])
 
 
-def render_group(seed, group_index, frames, hard=False, plate_width=640):
-    """One vehicle seen in several frames: yields dicts with plate_plan, meta, scene, corners, roi."""
+def render_group(seed, group_index, frames, hard=False, plate_width=640, style="classic"):
+    """One vehicle seen in several frames: yields dicts with plate_plan, meta, scene, corners, roi.
+    style: a plategen.PLATE_STYLES entry; "classic" keeps the committed samples as they are."""
     rng = group_rng(seed, group_index, hard)
     plate_plan = plategen.random_plate_spec(rng, hard=hard)
-    plate, meta = plategen.render_plate(plate_plan, rng, width=plate_width)
+    plate, meta = plategen.render_plate(plate_plan, rng, width=plate_width, style=style)
     layout = plategen.new_scene(rng, (plate.shape[1], plate.shape[0]))
     out = []
     for f in range(frames):
@@ -69,7 +70,7 @@ def label_record(frame, scene_path, roi_path, group_id, frame_no):
 
 
 def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes=True, write_rois=True,
-              progress=None):
+              progress=None, style="classic"):
     """Generate count frames in groups of frames_per_group under out_dir; returns the number of frames."""
     frames_per_group = max(1, int(frames_per_group))
     n_groups = (int(count) + frames_per_group - 1) // frames_per_group
@@ -90,7 +91,7 @@ def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes
         for g in range(n_groups):
             n = min(frames_per_group, int(count) - written)
             group_id = ("h" if hard else "g") + str(g + 1).zfill(digits)
-            for k, fr in enumerate(render_group(seed, g, n, hard=hard)):
+            for k, fr in enumerate(render_group(seed, g, n, hard=hard, style=style)):
                 name = "%s_f%d.jpg" % (group_id, k + 1)
                 scene_path = os.path.join(scene_dir, name)
                 roi_path = os.path.join(roi_dir, name)
@@ -129,6 +130,25 @@ def contact_sheet(path, seed, hard=False):
         scenes.append(cv2.copyMakeBorder(sc, 4, 4, 4, 4, cv2.BORDER_CONSTANT, value=(90, 90, 90)))
     scene_rows = np.vstack([np.hstack(scenes[r * 4:(r + 1) * 4]) for r in range(2)])
     sheet = np.vstack([plates, scene_rows])
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    cv2.imwrite(path, sheet, [cv2.IMWRITE_PNG_COMPRESSION, 9])
+    return sheet.shape
+
+
+def real_layout_sheet(path, seed, style="real", columns=4, rows=6):
+    """columns x rows plates of style; the first ones show the rarer text forms (3-character region
+    names, 2-digit and letter class numbers, dot fillers)."""
+    rng = np.random.default_rng([int(seed), 778])
+    tiles = []
+    for i in range(columns * rows):
+        plate_plan = plategen.random_plate_spec(rng, hard=(i % 3 == 2))
+        img, meta = plategen.render_plate(plate_plan, rng, width=480, style=style)
+        bg = np.full(img.shape, 90, np.uint8)
+        m = meta["mask"][..., None]
+        img = (img + bg * (1 - m)).astype(np.uint8)
+        tiles.append(cv2.copyMakeBorder(cv2.resize(img, (320, 160), interpolation=cv2.INTER_AREA),
+                                        4, 4, 4, 4, cv2.BORDER_CONSTANT, value=(90, 90, 90)))
+    sheet = np.vstack([np.hstack(tiles[r * columns:(r + 1) * columns]) for r in range(rows)])
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     cv2.imwrite(path, sheet, [cv2.IMWRITE_PNG_COMPRESSION, 9])
     return sheet.shape
