@@ -20,12 +20,15 @@ CLASS_DIGIT_W, CLASS_PITCH = 0.07, 0.08
 KANA_BOX = (0.05, 0.16, 0.56, 0.82)  # the glyph's whole box; its ink core is 0.08-0.13 x 0.59-0.79
 SERIAL_X = (0.23, 0.39, 0.66, 0.82)
 SERIAL_DIGIT_W = 0.115
+SERIAL_START = (0.215, 0.245)
 SERIAL_Y = (0.44, 0.91)
 HYPHEN_X, HYPHEN_Y = (0.54, 0.58), 0.68
 BOLT_X, BOLT_Y = (0.18, 0.82), 0.15
 
 # ink height of a full-height kanji in the glyph drawing
 EM_INK = fontset.GLYPH_PX * 0.9
+# and of a hiragana, whose ink stays inside a smaller part of the em box
+EM_KANA = fontset.GLYPH_PX * 0.78
 
 # Region names grow narrower per character as they get longer; the row keeps about its width.
 REGION_CHAR_W_BY_LEN = {1: 0.12, 2: 0.12, 3: 0.095, 4: 0.075, 5: 0.062}
@@ -45,25 +48,28 @@ def random_style(rng, pool="train"):
     if rng.random() < 0.4:
         other = fams[int(rng.integers(0, len(fams)))]
         digit_face = other[2][int(rng.integers(0, len(other[2])))]
+    weight = int(rng.integers(-2, 4))
+    if any(w in face[0] for w in ("Black", "ExtraBold", "Bold", "bold")):
+        weight = min(weight, 1)
     return {
         "face": face,
         "family": main[0],
         "digit_face": digit_face,
         # strokes: pixels of the 160 px glyph drawing added (thicker) or taken (thinner)
-        # kanji with many strokes close up when thickened much
-        "weight": int(rng.integers(-2, 4)),
+        # kanji with many strokes close up when thickened much, above all in a heavy face
+        "weight": weight,
         "digit_weight": int(rng.integers(-1, 8)),
         "dx": float(rng.normal(0, 0.006)),
         "dy": float(rng.normal(0, 0.008)),
         "upper_scale": float(rng.uniform(0.92, 1.06)),
         "upper_dy": float(rng.normal(0, 0.01)),
         "region_w": float(rng.uniform(0.93, 1.05)),
-        "class_w": float(rng.uniform(0.85, 1.08)),
+        "class_w": float(rng.uniform(0.88, 1.08)),
         "serial_w": float(rng.uniform(0.86, 1.06)),
         "serial_h": float(rng.uniform(0.94, 1.03)),
         "serial_x0": float(rng.normal(0.0, 0.006)),
         "serial_pitch": float(rng.uniform(0.97, 1.02)),
-        "kana_scale": float(rng.uniform(0.9, 1.12)),
+        "kana_scale": float(rng.uniform(0.88, 1.05)),
         "dot_r": float(rng.uniform(0.013, 0.018)),
         "hyphen_w": float(rng.uniform(0.032, 0.046)),
         "hyphen_h": float(rng.uniform(0.035, 0.05)),
@@ -158,7 +164,7 @@ def text_layout(plate_plan, style, W, H):
     kx0, kx1, ky0, ky1 = KANA_BOX
     g = fontset.glyph(_face_for(face, kana), kana, style["weight"])
     kw, kh = (kx1 - kx0) * W, (ky1 - ky0) * H
-    k = min(kw, kh) / EM_INK * style["kana_scale"]
+    k = min(kw, kh) / EM_KANA * style["kana_scale"]
     gw, gh = min(kw, g.shape[1] * k), min(kh, g.shape[0] * k)
     kana_box = [X(kx0) + (kw - gw) / 2.0, Y(ky0) + (kh - gh) / 2.0, gw, gh]
     _paste_max(canvas, g, *kana_box)
@@ -170,11 +176,13 @@ def text_layout(plate_plan, style, W, H):
     sy_mid = (SERIAL_Y[0] + SERIAL_Y[1]) / 2.0
     sh = (SERIAL_Y[1] - SERIAL_Y[0]) * style["serial_h"]
     squeeze_serial = sw * W / (zero_aspect * sh * H)
-    centres = [c + SERIAL_DIGIT_W / 2.0 for c in SERIAL_X]
-    centres = [centres[0] + (c - centres[0]) * style["serial_pitch"] + style["serial_x0"] for c in centres]
+    # real serials start between 0.21 and 0.25 of the width whatever else moves
+    left0 = min(SERIAL_START[1], max(SERIAL_START[0], SERIAL_X[0] + style["serial_x0"] + style["dx"]))
+    lefts = [left0 + (x - SERIAL_X[0]) * style["serial_pitch"] for x in SERIAL_X]
+    centres = [x + sw / 2.0 for x in lefts]
     serial_boxes = []
     for i, ch in enumerate(places):
-        cell = [X(centres[i] - sw / 2.0), Y(sy_mid - sh / 2.0), sw * W, sh * H]
+        cell = [lefts[i] * W, Y(sy_mid - sh / 2.0), sw * W, sh * H]
         if ch == "・":
             box = _dot(canvas, cell, style["dot_r"] * W)
         else:
@@ -183,7 +191,7 @@ def text_layout(plate_plan, style, W, H):
         chars.append({"char": ch, "box": box})
         if i == 1 and "-" in printed:
             hx = (centres[1] + centres[2]) / 2.0 + (HYPHEN_X[0] + HYPHEN_X[1]) / 2.0 - (
-                SERIAL_X[1] + SERIAL_X[2] + SERIAL_DIGIT_W) / 2.0
+                SERIAL_X[1] + SERIAL_X[2] + SERIAL_DIGIT_W) / 2.0 - style["dx"]
             bw, bh = style["hyphen_w"] * W, style["hyphen_h"] * H
             x0, y0 = X(hx) - bw / 2.0, Y(HYPHEN_Y) - bh / 2.0
             cv2.rectangle(canvas, (int(round(x0 * 4)), int(round(y0 * 4))),
