@@ -153,6 +153,11 @@ class Faces(unittest.TestCase):
             self.assertNotIn(style["face"], held)
             self.assertNotIn(style["digit_face"], held)
 
+    def test_the_training_set_up_installs_every_listed_face(self):
+        with open(os.path.join(ROOT, "tools", "train", "setup.sh"), encoding="utf-8") as f:
+            words = f.read().split()
+        self.assertEqual([p for p in fontset.debian_packages() if p not in words], [])
+
     def test_thicker_strokes_hold_more_ink(self):
         face = fontset.fallback_face()
         thin, plain, thick = (int((fontset.glyph(face, "8", w) > 128).sum()) for w in (-2, 0, 4))
