@@ -7,7 +7,7 @@ import os
 import cv2
 import numpy as np
 
-from . import plategen
+from . import camera, plategen
 
 JPEG_QUALITY = 92
 
@@ -24,13 +24,18 @@ def render_group(seed, group_index, frames, hard=False, plate_width=640, style="
     plate_plan = plategen.random_plate_spec(rng, hard=hard)
     plate, meta = plategen.render_plate(plate_plan, rng, width=plate_width, style=style)
     layout = plategen.new_scene(rng, (plate.shape[1], plate.shape[0]))
+    # the real styles go through the camera model, and each frame also yields a processed crop
+    shoot = None if style == "classic" else (lambda r, img: camera.shoot(r, img, quad=layout["quad"]))
     out = []
     for f in range(frames):
         scene, corners = plategen.render_scene(plate, rng, scene=layout, jitter=0.0 if f == 0 else 1.0,
-                                               plate_mask_img=meta["mask"])
+                                               plate_mask_img=meta["mask"], camera=shoot)
         roi, corners_roi = plategen.make_roi(scene, corners, rng)
-        out.append({"plate_plan": plate_plan, "meta": meta, "plate": plate, "scene": scene, "corners": corners,
-                    "roi": roi, "corners_roi": corners_roi})
+        fr = {"plate_plan": plate_plan, "meta": meta, "plate": plate, "scene": scene, "corners": corners,
+              "roi": roi, "corners_roi": corners_roi}
+        if shoot is not None:
+            fr["crop"], fr["corners_crop"], fr["crop_kind"] = camera.processed_crop(rng, scene, corners)
+        out.append(fr)
     return out
 
 
@@ -38,13 +43,13 @@ def _pts(a):
     return [[round(float(x), 2), round(float(y), 2)] for x, y in a]
 
 
-def label_record(frame, scene_path, roi_path, group_id, frame_no):
+def label_record(frame, scene_path, roi_path, group_id, frame_no, crop_path=None):
     plate_plan, meta = frame["plate_plan"], frame["meta"]
     corners = frame["corners"]
     h, w = frame["scene"].shape[:2]
     x1, y1 = corners.min(axis=0)
     x2, y2 = corners.max(axis=0)
-    return {
+    rec = {
         "scene_path": scene_path,
         "roi_path": roi_path,
         "group_id": group_id,
@@ -67,6 +72,12 @@ def label_record(frame, scene_path, roi_path, group_id, frame_no):
         "char_boxes": [{"char": c["char"], "box": plategen.boxes_on_rectified({"c": c["box"]}, meta["size"])["c"]}
                        for c in meta["char_boxes"]],
     }
+    if "crop" in frame:
+        rec["crop_path"] = crop_path
+        rec["crop_kind"] = frame["crop_kind"]
+        rec["crop_size"] = [frame["crop"].shape[1], frame["crop"].shape[0]]
+        rec["corners_crop"] = _pts(frame["corners_crop"])
+    return rec
 
 
 def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes=True, write_rois=True,
@@ -77,8 +88,16 @@ def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes
     digits = max(3, len(str(n_groups)))
     scene_dir = os.path.join(out_dir, "scenes")
     roi_dir = os.path.join(out_dir, "rois")
+    crop_dir = os.path.join(out_dir, "crops")
     os.makedirs(scene_dir, exist_ok=True)
     os.makedirs(roi_dir, exist_ok=True)
+    crops = style != "classic"
+    if crops:
+        os.makedirs(crop_dir, exist_ok=True)
+    f_crop = open(os.path.join(out_dir, "cases_crop.csv"), "w", newline="", encoding="utf-8") if crops else None
+    crop_csv = csv.writer(f_crop, lineterminator="\n") if crops else None
+    if crops:
+        crop_csv.writerow(["image_path", "expected", "group_id"])
     header = ["image_path", "expected", "group_id"]
     written = 0
     with open(os.path.join(out_dir, "cases_roi.csv"), "w", newline="", encoding="utf-8") as f_roi, \
@@ -102,11 +121,18 @@ def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes
                 expected = fr["plate_plan"]["expected"]
                 roi_csv.writerow([roi_path, expected, group_id])
                 frame_csv.writerow([scene_path, expected, group_id])
-                f_lab.write(json.dumps(label_record(fr, scene_path, roi_path, group_id, k + 1),
+                crop_path = None
+                if crops:
+                    crop_path = os.path.join(crop_dir, name)
+                    cv2.imwrite(crop_path, fr["crop"], [cv2.IMWRITE_JPEG_QUALITY, JPEG_QUALITY])
+                    crop_csv.writerow([crop_path, expected, group_id])
+                f_lab.write(json.dumps(label_record(fr, scene_path, roi_path, group_id, k + 1, crop_path),
                                        ensure_ascii=False) + "\n")
                 written += 1
             if progress is not None:
                 progress(written)
+    if f_crop is not None:
+        f_crop.close()
     return written
 
 
