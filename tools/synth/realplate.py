@@ -49,7 +49,9 @@ def random_style(rng, pool="train"):
         other = fams[int(rng.integers(0, len(fams)))]
         digit_face = other[2][int(rng.integers(0, len(other[2])))]
     weight = int(rng.integers(-2, 4))
-    if any(w in face[0] for w in ("Black", "ExtraBold", "Bold", "bold")):
+    if any(w in face[0] for w in ("Black", "ExtraBold")):
+        weight = min(weight, -1)
+    elif any(w in face[0] for w in ("Bold", "bold")):
         weight = min(weight, 1)
     return {
         "face": face,
