@@ -6,6 +6,7 @@ often than one with a single face. A face that lacks a character is skipped for 
 the glyph comes from the plate's fallback face instead.
 """
 
+import collections
 import os
 
 import cv2
@@ -134,7 +135,9 @@ def has_glyph(font, ch):
     return ok
 
 
-_glyphs = {}
+# masks are about 20 kB; every face, character and weight together would not fit in memory
+GLYPH_CACHE_SIZE = 8000
+_glyphs = collections.OrderedDict()
 
 
 def glyph(font, ch, weight=0):
@@ -142,7 +145,9 @@ def glyph(font, ch, weight=0):
     pixels of the GLYPH_PX drawing, weight < 0 thins them."""
     key = (font, ch, weight)
     mask = _glyphs.get(key)
-    if mask is None:
+    if mask is not None:
+        _glyphs.move_to_end(key)
+    else:
         face = _face(font, GLYPH_PX)
         pad = GLYPH_PX // 4 + abs(weight) * 2
         canvas = Image.new("L", (GLYPH_PX * (len(ch) + 1) + pad * 2, GLYPH_PX * 2 + pad * 2), 0)
@@ -157,4 +162,6 @@ def glyph(font, ch, weight=0):
             return glyph(font, ch, 0)
         mask = a[ys.min():ys.max() + 1, xs.min():xs.max() + 1].copy()
         _glyphs[key] = mask
+        if len(_glyphs) > GLYPH_CACHE_SIZE:
+            _glyphs.popitem(last=False)
     return mask
