@@ -73,6 +73,27 @@ class SerialPlaces(unittest.TestCase):
         self.assertTrue(0.52 <= (hyphen[0][0] + hyphen[0][2]) / 2 <= 0.60)
 
 
+class MeasuredLayout(unittest.TestCase):
+    """Averaged over plates, the boxes sit where the measured real plates have their ink."""
+
+    def test_mean_boxes_match_the_measured_plates(self):
+        # (what, x from, x to) with the fractions of the measurements; wide digits fill their boxes
+        want = [("serial1", 0.23, 0.34), ("serial2", 0.39, 0.51), ("hyphen", 0.54, 0.58), ("serial3", 0.66, 0.77),
+                ("serial4", 0.82, 0.94), ("region", 0.25, 0.51), ("class", 0.55, 0.78)]
+        got = {k: [] for k, _, _ in want}
+        for seed in range(PLATES):
+            _, meta = render(plan("8888", class_no="808"), seed)
+            for i, c in enumerate(places(meta)):
+                got["serial%d" % (i + 1)].append(frac(c["box"], meta))
+            got["hyphen"] += [frac(c["box"], meta) for c in meta["char_boxes"] if c["char"] == "-"]
+            got["region"].append(frac(meta["line_boxes"]["region"], meta))
+            got["class"].append(frac(meta["line_boxes"]["class_no"], meta))
+        for k, x0, x1 in want:
+            mean = np.mean(got[k], axis=0)
+            self.assertAlmostEqual(mean[0], x0, delta=0.02, msg="%s starts at %.3f" % (k, mean[0]))
+            self.assertAlmostEqual(mean[2], x1, delta=0.02, msg="%s ends at %.3f" % (k, mean[2]))
+
+
 class UpperRow(unittest.TestCase):
     def test_region_and_class_number_are_centred_and_equally_tall(self):
         for seed in range(PLATES):

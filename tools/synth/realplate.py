@@ -12,8 +12,9 @@ import numpy as np
 from . import fontset, plategen
 
 # Averages over real plates: (x from, x to) and (y from, y to).
-REGION_X0, REGION_CHAR_W = 0.25, 0.12
-REGION_GAP_TO_CLASS = 0.04
+# the region's cells are a little wider than its kanji (each about 0.12 of the width)
+UPPER_ROW_MID = 0.515
+REGION_GAP_TO_CLASS = 0.03
 UPPER_Y = (0.10, 0.33)
 CLASS_Y = (0.09, 0.34)
 CLASS_DIGIT_W, CLASS_PITCH = 0.07, 0.08
@@ -31,7 +32,7 @@ EM_INK = fontset.GLYPH_PX * 0.9
 EM_KANA = fontset.GLYPH_PX * 0.78
 
 # Region names grow narrower per character as they get longer; the row keeps about its width.
-REGION_CHAR_W_BY_LEN = {1: 0.12, 2: 0.12, 3: 0.095, 4: 0.075, 5: 0.062}
+REGION_CHAR_W_BY_LEN = {1: 0.135, 2: 0.135, 3: 0.09, 4: 0.068, 5: 0.055}
 
 FRAME_KINDS = ("none", "chrome", "black", "body")
 FRAME_WEIGHTS = (0.45, 0.25, 0.22, 0.08)
@@ -66,6 +67,7 @@ def random_style(rng, pool="train"):
         "upper_scale": float(rng.uniform(0.92, 1.06)),
         "upper_dy": float(rng.normal(0, 0.01)),
         "region_w": float(rng.uniform(0.93, 1.05)),
+        "region_stretch": float(rng.uniform(1.0, 1.1)),
         "class_w": float(rng.uniform(0.88, 1.08)),
         "serial_w": float(rng.uniform(0.86, 1.06)),
         "serial_h": float(rng.uniform(0.94, 1.03)),
@@ -128,15 +130,14 @@ def text_layout(plate_plan, style, W, H):
     class_digit_w = CLASS_DIGIT_W * style["class_w"] * sc
     class_w = class_pitch * (len(class_no) - 1) + class_digit_w
     gap = REGION_GAP_TO_CLASS * sc
-    row_mid = (REGION_X0 + (REGION_X0 + REGION_CHAR_W * 2 + REGION_GAP_TO_CLASS + CLASS_PITCH * 2
-                            + CLASS_DIGIT_W)) / 2.0
-    left = row_mid - (region_w + gap + class_w) / 2.0
+    left = UPPER_ROW_MID - (region_w + gap + class_w) / 2.0
     uy0, uy1 = UPPER_Y
     um = (uy0 + uy1) / 2.0 + style["upper_dy"]
     uh = (uy1 - uy0) * sc
     region_boxes = []
     cell_w, cell_h = char_w * W, uh * H
-    squeeze = min(1.0, cell_w * 0.96 / cell_h)
+    # plate kanji are drawn a little wider than they are tall where the cell allows it
+    squeeze = min(style["region_stretch"], cell_w * 0.96 / cell_h)
     for i, ch in enumerate(region):
         g = fontset.glyph(_face_for(face, ch), ch, style["weight"])
         # sized by the em box, so that short kanji (一) and small kana stay small
