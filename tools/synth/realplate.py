@@ -42,6 +42,9 @@ def random_style(rng, pool="train"):
     """Everything about a plate's look that its text does not fix."""
     fams = fontset.families(pool)
     if not fams:
+        if pool == "held_out":
+            # the fallback face is a training face: a set drawn in it would not be held out
+            raise RuntimeError("no held-out face installed (tools/train/setup.sh installs them)")
         fams = [("fallback", "gothic", [fontset.fallback_face()])]
     main = fams[int(rng.integers(0, len(fams)))]
     face = main[2][int(rng.integers(0, len(main[2])))]
