@@ -24,6 +24,8 @@ SERIAL_DIGIT_W = 0.115
 SERIAL_START = (0.215, 0.245)
 SERIAL_Y = (0.44, 0.91)
 HYPHEN_X, HYPHEN_Y = (0.54, 0.58), 0.68
+# the hyphen sits left of the middle between the second and third places
+HYPHEN_OFFSET = sum(HYPHEN_X) / 2.0 - (SERIAL_X[1] + SERIAL_X[2] + SERIAL_DIGIT_W) / 2.0
 BOLT_X, BOLT_Y = (0.18, 0.82), 0.15
 
 # ink height of a full-height kanji in the glyph drawing
@@ -84,10 +86,6 @@ def random_style(rng, pool="train"):
     }
 
 
-def _paste_max(canvas, mask, x, y, w, h):
-    plategen._paste_max(canvas, mask, x, y, w, h)
-
-
 def _face_for(face, ch):
     return face if fontset.has_glyph(face, ch) else fontset.fallback_face()
 
@@ -96,11 +94,10 @@ def _cell_glyph(canvas, face, weight, ch, cell, squeeze):
     """ch filling the cell's height, its width in proportion to the face's '0' squeezed to the cell."""
     x, y, w, h = cell
     g = fontset.glyph(_face_for(face, ch), ch, weight)
-    gw = g.shape[1] / float(g.shape[0]) * h * squeeze
-    if ch.isdigit() or ch.isalpha():
-        gw = min(w * 1.08, gw)
+    # wide letters (M, W) may spill a little over their place
+    gw = min(w * 1.08, g.shape[1] / float(g.shape[0]) * h * squeeze)
     gx = x + (w - gw) / 2.0
-    _paste_max(canvas, g, gx, y, gw, h)
+    plategen._paste_max(canvas, g, gx, y, gw, h)
     return [gx, y, gw, h]
 
 
@@ -148,7 +145,7 @@ def text_layout(plate_plan, style, W, H):
         gw, gh = g.shape[1] * k * squeeze, min(cell_h, g.shape[0] * k)
         gx = X(left + char_w * i) + (cell_w - gw) / 2.0
         gy = Y(um) - gh / 2.0
-        _paste_max(canvas, g, gx, gy, gw, gh)
+        plategen._paste_max(canvas, g, gx, gy, gw, gh)
         region_boxes.append([gx, gy, gw, gh])
     region_box = plategen._union(region_boxes)
     chars.append({"char": region, "box": region_box})
@@ -173,7 +170,7 @@ def text_layout(plate_plan, style, W, H):
     k = min(kw, kh) / EM_KANA * style["kana_scale"]
     gw, gh = min(kw, g.shape[1] * k), min(kh, g.shape[0] * k)
     kana_box = [X(kx0) + (kw - gw) / 2.0, Y(ky0) + (kh - gh) / 2.0, gw, gh]
-    _paste_max(canvas, g, *kana_box)
+    plategen._paste_max(canvas, g, *kana_box)
     chars.append({"char": kana, "box": kana_box})
 
     printed = plate_plan["serial_printed"]
@@ -196,10 +193,9 @@ def text_layout(plate_plan, style, W, H):
         serial_boxes.append(box)
         chars.append({"char": ch, "box": box})
         if i == 1 and "-" in printed:
-            hx = (centres[1] + centres[2]) / 2.0 + (HYPHEN_X[0] + HYPHEN_X[1]) / 2.0 - (
-                SERIAL_X[1] + SERIAL_X[2] + SERIAL_DIGIT_W) / 2.0 - style["dx"]
+            hx = (centres[1] + centres[2]) / 2.0 + HYPHEN_OFFSET
             bw, bh = style["hyphen_w"] * W, style["hyphen_h"] * H
-            x0, y0 = X(hx) - bw / 2.0, Y(HYPHEN_Y) - bh / 2.0
+            x0, y0 = hx * W - bw / 2.0, Y(HYPHEN_Y) - bh / 2.0
             cv2.rectangle(canvas, (int(round(x0 * 4)), int(round(y0 * 4))),
                           (int(round((x0 + bw) * 4)), int(round((y0 + bh) * 4))), 255, -1,
                           lineType=cv2.LINE_AA, shift=2)
