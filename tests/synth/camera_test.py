@@ -65,8 +65,18 @@ class ProcessedCrops(unittest.TestCase):
             self.assertGreater(r, 0.85, "seed %d" % seed)
 
     def test_real_style_frames_carry_a_crop_and_classic_ones_do_not(self):
-        self.assertIn(frame()["crop_kind"], camera.CROP_KINDS)
-        self.assertNotIn("crop", dataset.render_group(11, 0, 1)[0])
+        real = frame()
+        self.assertIn(real["crop_kind"], camera.CROP_KINDS)
+        rec = dataset.label_record(real, "s.jpg", "r.jpg", "g1", 1, "c.jpg")
+        self.assertEqual((rec["crop_path"], rec["crop_kind"]), ("c.jpg", real["crop_kind"]))
+        self.assertIn("font", rec["plate_style"])
+        classic = dataset.render_group(11, 0, 1)[0]
+        self.assertNotIn("crop", classic)
+        # the committed samples' labels have exactly these fields
+        self.assertEqual(list(dataset.label_record(classic, "s.jpg", None, "g1", 1)),
+                         ["scene_path", "roi_path", "group_id", "frame", "expected", "hard", "hard_reasons", "family",
+                          "fields", "rows", "scene_size", "roi_size", "plate_box", "corners_scene", "corners_roi",
+                          "line_boxes", "char_boxes"])
 
 
 if __name__ == "__main__":

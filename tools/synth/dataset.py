@@ -73,6 +73,8 @@ def label_record(frame, scene_path, roi_path, group_id, frame_no, crop_path=None
                        for c in meta["char_boxes"]],
     }
     if "crop" in frame:
+        # which faces and frame drew the plate, to break errors down by them
+        rec["plate_style"] = dict(meta["style"], font=meta["font"])
         rec["crop_path"] = crop_path
         rec["crop_kind"] = frame["crop_kind"]
         rec["crop_size"] = [frame["crop"].shape[1], frame["crop"].shape[0]]
