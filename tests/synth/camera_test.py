@@ -39,6 +39,14 @@ class Shoot(unittest.TestCase):
         self.assertGreater(max(sharp), 2.0 * min(sharp))
 
 
+    def test_frames_of_one_vehicle_share_the_light_and_exposure(self):
+        img = np.full((64, 96, 3), 128, np.uint8)
+        look = camera.new_look(np.random.default_rng(1))
+        shared = [camera.shoot(np.random.default_rng(s), img, look=look).mean() for s in range(16)]
+        own = [camera.shoot(np.random.default_rng(s), img).mean() for s in range(16)]
+        self.assertLess(np.std(shared), np.std(own))
+
+
 class ProcessedCrops(unittest.TestCase):
     def test_each_kind_is_grey_and_thresholded_is_black_and_white(self):
         fr = frame()

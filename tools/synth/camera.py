@@ -15,8 +15,9 @@ CROP_KINDS = ("grey", "equalised", "thresholded")
 CROP_SIZES = ((144, 72), (160, 80), (200, 100), (240, 120), (120, 60))
 
 
-def _white_balance(rng, img):
-    # warm (sodium, tungsten), cool (shade, overcast) or a green cast (fluorescent)
+def new_look(rng, strength=1.0):
+    """What stays the same over the frames one camera takes of one vehicle: the light's colour as the
+    camera balances it (warm sodium or tungsten, cool shade, a green fluorescent cast) and the exposure."""
     kind = rng.choice(["none", "warm", "cool", "green"], p=[0.4, 0.25, 0.25, 0.1])
     b, g, r = 1.0, 1.0, 1.0
     if kind == "warm":
@@ -27,7 +28,7 @@ def _white_balance(rng, img):
         b, r = 1.0 + t, 1.0 - t * 0.6
     elif kind == "green":
         g = 1.0 + rng.uniform(0.05, 0.15)
-    return img * np.array([b, g, r], np.float32)
+    return {"gains": [b, g, r], "stops": float(rng.normal(0.0, 0.45 * strength))}
 
 
 def _glare(rng, img, quad):
@@ -94,12 +95,14 @@ def jpeg(rng, img, quality=(30, 90)):
     return cv2.imdecode(buf, cv2.IMREAD_COLOR)
 
 
-def shoot(rng, img, quad=None, strength=1.0):
-    """img (BGR uint8) as a camera would have taken it; quad (tl, tr, br, bl) aims the glare at the plate."""
+def shoot(rng, img, quad=None, strength=1.0, look=None):
+    """img (BGR uint8) as a camera would have taken it; quad (tl, tr, br, bl) aims the glare at the plate;
+    look (new_look) is shared by the frames of one vehicle, each frame moving a little from it."""
+    look = look or new_look(rng, strength)
     out = img.astype(np.float32)
-    out = _white_balance(rng, out)
+    gains = np.asarray(look["gains"], np.float32) * (1.0 + rng.normal(0, 0.015, 3)).astype(np.float32)
     # exposure in stops, clipped like a sensor: over-exposed plates lose their characters
-    out *= 2.0 ** rng.normal(0.0, 0.45 * strength)
+    out *= gains * np.float32(2.0 ** (look["stops"] + rng.normal(0.0, 0.12 * strength)))
     if rng.random() < 0.2 * strength:
         out = _glare(rng, out, quad)
     out = np.clip(out, 0, 255)

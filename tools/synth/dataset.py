@@ -25,7 +25,8 @@ def render_group(seed, group_index, frames, hard=False, plate_width=640, style="
     plate, meta = plategen.render_plate(plate_plan, rng, width=plate_width, style=style)
     layout = plategen.new_scene(rng, (plate.shape[1], plate.shape[0]))
     # the real styles go through the camera model, and each frame also yields a processed crop
-    shoot = None if style == "classic" else (lambda r, img: camera.shoot(r, img, quad=layout["quad"]))
+    look = None if style == "classic" else camera.new_look(rng)
+    shoot = None if style == "classic" else (lambda r, img: camera.shoot(r, img, quad=layout["quad"], look=look))
     out = []
     for f in range(frames):
         scene, corners = plategen.render_scene(plate, rng, scene=layout, jitter=0.0 if f == 0 else 1.0,
