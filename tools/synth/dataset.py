@@ -7,7 +7,7 @@ import os
 import cv2
 import numpy as np
 
-from . import plategen
+from . import camera, plategen
 
 JPEG_QUALITY = 92
 
@@ -17,19 +17,26 @@ def group_rng(seed, group_index, hard):
     return np.random.default_rng([int(seed), int(group_index), 1 if hard else 0])
 
 
-def render_group(seed, group_index, frames, hard=False, plate_width=640):
-    """One vehicle seen in several frames: yields dicts with plate_plan, meta, scene, corners, roi."""
+def render_group(seed, group_index, frames, hard=False, plate_width=640, style="classic"):
+    """One vehicle seen in several frames: yields dicts with plate_plan, meta, scene, corners, roi.
+    style: a plategen.PLATE_STYLES entry; "classic" keeps the committed samples as they are."""
     rng = group_rng(seed, group_index, hard)
     plate_plan = plategen.random_plate_spec(rng, hard=hard)
-    plate, meta = plategen.render_plate(plate_plan, rng, width=plate_width)
+    plate, meta = plategen.render_plate(plate_plan, rng, width=plate_width, style=style)
     layout = plategen.new_scene(rng, (plate.shape[1], plate.shape[0]))
+    # the real styles go through the camera model, and each frame also yields a processed crop
+    look = None if style == "classic" else camera.new_look(rng)
+    shoot = None if style == "classic" else (lambda r, img: camera.shoot(r, img, quad=layout["quad"], look=look))
     out = []
     for f in range(frames):
         scene, corners = plategen.render_scene(plate, rng, scene=layout, jitter=0.0 if f == 0 else 1.0,
-                                               plate_mask_img=meta["mask"])
+                                               plate_mask_img=meta["mask"], camera=shoot)
         roi, corners_roi = plategen.make_roi(scene, corners, rng)
-        out.append({"plate_plan": plate_plan, "meta": meta, "plate": plate, "scene": scene, "corners": corners,
-                    "roi": roi, "corners_roi": corners_roi})
+        fr = {"plate_plan": plate_plan, "meta": meta, "plate": plate, "scene": scene, "corners": corners,
+              "roi": roi, "corners_roi": corners_roi}
+        if shoot is not None:
+            fr["crop"], fr["corners_crop"], fr["crop_kind"] = camera.processed_crop(rng, scene, corners)
+        out.append(fr)
     return out
 
 
@@ -37,13 +44,13 @@ def _pts(a):
     return [[round(float(x), 2), round(float(y), 2)] for x, y in a]
 
 
-def label_record(frame, scene_path, roi_path, group_id, frame_no):
+def label_record(frame, scene_path, roi_path, group_id, frame_no, crop_path=None):
     plate_plan, meta = frame["plate_plan"], frame["meta"]
     corners = frame["corners"]
     h, w = frame["scene"].shape[:2]
     x1, y1 = corners.min(axis=0)
     x2, y2 = corners.max(axis=0)
-    return {
+    rec = {
         "scene_path": scene_path,
         "roi_path": roi_path,
         "group_id": group_id,
@@ -66,18 +73,34 @@ def label_record(frame, scene_path, roi_path, group_id, frame_no):
         "char_boxes": [{"char": c["char"], "box": plategen.boxes_on_rectified({"c": c["box"]}, meta["size"])["c"]}
                        for c in meta["char_boxes"]],
     }
+    if "crop" in frame:
+        # which faces and frame drew the plate, to break errors down by them
+        rec["plate_style"] = dict(meta["style"], font=meta["font"])
+        rec["crop_path"] = crop_path
+        rec["crop_kind"] = frame["crop_kind"]
+        rec["crop_size"] = [frame["crop"].shape[1], frame["crop"].shape[0]]
+        rec["corners_crop"] = _pts(frame["corners_crop"])
+    return rec
 
 
 def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes=True, write_rois=True,
-              progress=None):
+              progress=None, style="classic"):
     """Generate count frames in groups of frames_per_group under out_dir; returns the number of frames."""
     frames_per_group = max(1, int(frames_per_group))
     n_groups = (int(count) + frames_per_group - 1) // frames_per_group
     digits = max(3, len(str(n_groups)))
     scene_dir = os.path.join(out_dir, "scenes")
     roi_dir = os.path.join(out_dir, "rois")
+    crop_dir = os.path.join(out_dir, "crops")
     os.makedirs(scene_dir, exist_ok=True)
     os.makedirs(roi_dir, exist_ok=True)
+    crops = style != "classic"
+    if crops:
+        os.makedirs(crop_dir, exist_ok=True)
+    f_crop = open(os.path.join(out_dir, "cases_crop.csv"), "w", newline="", encoding="utf-8") if crops else None
+    crop_csv = csv.writer(f_crop, lineterminator="\n") if crops else None
+    if crops:
+        crop_csv.writerow(["image_path", "expected", "group_id"])
     header = ["image_path", "expected", "group_id"]
     written = 0
     with open(os.path.join(out_dir, "cases_roi.csv"), "w", newline="", encoding="utf-8") as f_roi, \
@@ -90,7 +113,7 @@ def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes
         for g in range(n_groups):
             n = min(frames_per_group, int(count) - written)
             group_id = ("h" if hard else "g") + str(g + 1).zfill(digits)
-            for k, fr in enumerate(render_group(seed, g, n, hard=hard)):
+            for k, fr in enumerate(render_group(seed, g, n, hard=hard, style=style)):
                 name = "%s_f%d.jpg" % (group_id, k + 1)
                 scene_path = os.path.join(scene_dir, name)
                 roi_path = os.path.join(roi_dir, name)
@@ -101,11 +124,18 @@ def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes
                 expected = fr["plate_plan"]["expected"]
                 roi_csv.writerow([roi_path, expected, group_id])
                 frame_csv.writerow([scene_path, expected, group_id])
-                f_lab.write(json.dumps(label_record(fr, scene_path, roi_path, group_id, k + 1),
+                crop_path = None
+                if crops:
+                    crop_path = os.path.join(crop_dir, name)
+                    cv2.imwrite(crop_path, fr["crop"], [cv2.IMWRITE_JPEG_QUALITY, JPEG_QUALITY])
+                    crop_csv.writerow([crop_path, expected, group_id])
+                f_lab.write(json.dumps(label_record(fr, scene_path, roi_path, group_id, k + 1, crop_path),
                                        ensure_ascii=False) + "\n")
                 written += 1
             if progress is not None:
                 progress(written)
+    if f_crop is not None:
+        f_crop.close()
     return written
 
 
@@ -129,6 +159,25 @@ def contact_sheet(path, seed, hard=False):
         scenes.append(cv2.copyMakeBorder(sc, 4, 4, 4, 4, cv2.BORDER_CONSTANT, value=(90, 90, 90)))
     scene_rows = np.vstack([np.hstack(scenes[r * 4:(r + 1) * 4]) for r in range(2)])
     sheet = np.vstack([plates, scene_rows])
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    cv2.imwrite(path, sheet, [cv2.IMWRITE_PNG_COMPRESSION, 9])
+    return sheet.shape
+
+
+def real_layout_sheet(path, seed, style="real", columns=4, rows=6):
+    """columns x rows plates of style; the first ones show the rarer text forms (3-character region
+    names, 2-digit and letter class numbers, dot fillers)."""
+    rng = np.random.default_rng([int(seed), 778])
+    tiles = []
+    for i in range(columns * rows):
+        plate_plan = plategen.random_plate_spec(rng, hard=(i % 3 == 2))
+        img, meta = plategen.render_plate(plate_plan, rng, width=480, style=style)
+        bg = np.full(img.shape, 90, np.uint8)
+        m = meta["mask"][..., None]
+        img = (img + bg * (1 - m)).astype(np.uint8)
+        tiles.append(cv2.copyMakeBorder(cv2.resize(img, (320, 160), interpolation=cv2.INTER_AREA),
+                                        4, 4, 4, 4, cv2.BORDER_CONSTANT, value=(90, 90, 90)))
+    sheet = np.vstack([np.hstack(tiles[r * columns:(r + 1) * columns]) for r in range(rows)])
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     cv2.imwrite(path, sheet, [cv2.IMWRITE_PNG_COMPRESSION, 9])
     return sheet.shape

@@ -10,7 +10,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 import cv2  # noqa: E402
 
-from synth import dataset  # noqa: E402
+from synth import dataset, plategen  # noqa: E402
 
 
 def main():
@@ -22,13 +22,19 @@ def main():
     ap.add_argument("--hard", action="store_true",
                     help="hard set: plates the reader cannot report exactly (letters, short numbers, "
                          "hiragana region names, the kana を)")
-    ap.add_argument("--contact-sheet", metavar="FILE", help="also write a PNG of 40 plates and 8 scenes")
+    ap.add_argument("--contact-sheet", metavar="FILE", help="also write a PNG of 40 plates and 8 scenes (24 plates with a real style)")
     ap.add_argument("--no-scenes", action="store_true", help="do not write scene pictures")
+    ap.add_argument("--style", choices=plategen.PLATE_STYLES, default="classic",
+                    help="plate layout and faces: classic (as the committed samples), real (the layout measured "
+                         "on real plates, training faces) or real_held_out (the same, faces no training set uses)")
     args = ap.parse_args()
 
     cv2.setNumThreads(1)
     if args.contact_sheet:
-        shape = dataset.contact_sheet(args.contact_sheet, args.seed, hard=args.hard)
+        if args.style == "classic":
+            shape = dataset.contact_sheet(args.contact_sheet, args.seed, hard=args.hard)
+        else:
+            shape = dataset.real_layout_sheet(args.contact_sheet, args.seed, style=args.style)
         print("contact sheet %s (%dx%d)" % (args.contact_sheet, shape[1], shape[0]))
     if args.count > 0:
         if not args.out:
@@ -42,7 +48,7 @@ def main():
                 print("  %d frames, %.1f/s" % (n, n / (time.time() - t0)), flush=True)
 
         n = dataset.write_set(args.out, args.count, args.seed, args.frames_per_group, args.hard,
-                              write_scenes=not args.no_scenes, progress=progress)
+                              write_scenes=not args.no_scenes, progress=progress, style=args.style)
         dt = time.time() - t0
         print("%d frames in %s in %.1f s (%.1f frames/s)" % (n, args.out, dt, n / max(dt, 1e-9)))
     elif not args.contact_sheet:

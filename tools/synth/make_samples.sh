@@ -1,6 +1,6 @@
 #!/bin/sh
 # Regenerate the committed synthetic data: the recogniser's character list, the checks of both word
-# lists, the sample sets under samples/ and docs/synth_contact_sheet.png.
+# lists, the sample sets under samples/, docs/synth_contact_sheet.png and docs/synth_real_layout.png.
 # With --all, also the uncommitted training, evaluation and hard sets under out/synth/.
 set -e
 cd "$(dirname "$0")/../.."
@@ -11,6 +11,7 @@ $PY tools/synth/make_dict.py
 $PY tools/synth/check_lists.py
 $PY tools/synth/make_samples.py
 $PY tools/synth/generate.py --contact-sheet docs/synth_contact_sheet.png --seed 1
+$PY tools/synth/generate.py --contact-sheet docs/synth_real_layout.png --style real --seed 1
 
 if [ "$1" = "--all" ]; then
     $PY tools/synth/generate.py --out out/synth/train --count 10000 --seed 1

@@ -441,7 +441,12 @@ def _border_mask(W, H, s):
     return cv2.resize(m, (W, H), interpolation=cv2.INTER_AREA)
 
 
-def render_plate(plate_plan, rng, width=640):
+# "classic": the layout and faces the committed samples were drawn with; "real": the layout measured on
+# real plates (realplate.py) with the training faces; "real_held_out": the same with the held-out faces.
+PLATE_STYLES = ("classic", "real", "real_held_out")
+
+
+def render_plate(plate_plan, rng, width=640, style="classic"):
     """A clean frontal plate, width x width/2 BGR, and its layout.
 
     meta: "rows" (upper and lower row text as a reader transcribes them, no spaces),
@@ -449,6 +454,11 @@ def render_plate(plate_plan, rng, width=640):
     "char_boxes" (one {"char", "box"} per drawn glyph, the region word as one), "mask" (plate
     outline coverage, float32 HxW).
     """
+    if style != "classic":
+        if style not in PLATE_STYLES:
+            raise ValueError("unknown plate style: " + str(style))
+        from . import realplate
+        return realplate.render_plate(plate_plan, rng, width, pool="held_out" if style == "real_held_out" else "train")
     W, H = int(width), int(width) // 2
     s = W / PLATE_MM[0]
     font_idx = int(rng.choice(len(fonts()), p=FONT_WEIGHTS))
@@ -760,12 +770,13 @@ def _degrade(rng, img, strength=1.0):
     return cv2.imdecode(buf, cv2.IMREAD_COLOR)
 
 
-def render_scene(plate_img, rng, scene=None, jitter=0.0, plate_mask_img=None, degrade=1.0):
+def render_scene(plate_img, rng, scene=None, jitter=0.0, plate_mask_img=None, degrade=1.0, camera=None):
     """Put plate_img into a larger picture under a perspective transform.
 
     scene: a layout from new_scene (one per vehicle); drawn fresh when None. jitter: how much
     this frame moves against the layout (0 = exactly as laid out, 1 = a typical frame-to-frame
-    change). Returns (scene_bgr, corners) with corners a 4x2 float32 array tl, tr, br, bl in
+    change). camera: a function (rng, picture) -> picture that replaces the blur, noise and JPEG
+    step. Returns (scene_bgr, corners) with corners a 4x2 float32 array tl, tr, br, bl in
     scene pixels: the corners of the plate rectangle (its rounded corners lie inside).
     """
     ph, pw = plate_img.shape[:2]
@@ -811,7 +822,7 @@ def render_scene(plate_img, rng, scene=None, jitter=0.0, plate_mask_img=None, de
     img = np.clip(img, 0, 255).astype(np.uint8)
     gamma = rng.uniform(0.85, 1.2)
     img = cv2.LUT(img, (255.0 * (np.arange(256) / 255.0) ** gamma).astype(np.uint8))
-    img = _degrade(rng, img, degrade)
+    img = _degrade(rng, img, degrade) if camera is None else camera(rng, img)
     return img, quad.copy()
 
 

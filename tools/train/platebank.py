@@ -5,7 +5,7 @@ box, the ROI as a detector cuts it (JPEG), its four corners, and the text
 group and character boxes in plate pixels.
 
   platebank.py --out DIR --count N --seed S [--hard-frac F] [--random-region-frac F]
-               [--small-frac F] [--family-weights W W W W W] [--synth DIR]
+               [--small-frac F] [--family-weights W W W W W] [--real-frac F] [--synth DIR]
 """
 import argparse
 import os
@@ -52,10 +52,10 @@ def plate_texts(plate_plan, meta):
             "serial": serial, "upper": rows["upper"], "lower": lower}
 
 
-def make_group_records(dataset, seed, group, frames, hard):
+def make_group_records(dataset, seed, group, frames, hard, style="classic"):
     """Frames of one vehicle, rendered the way the generated sets are."""
     records = []
-    for fr in dataset.render_group(seed, group, frames, hard=hard):
+    for fr in dataset.render_group(seed, group, frames, hard=hard, style=style):
         plate_plan, meta, scene = fr["plate_plan"], fr["meta"], fr["scene"]
         roi = fr["roi"]
         corners = np.asarray(fr["corners"], np.float32).reshape(4, 2)
@@ -85,6 +85,7 @@ def make_group_records(dataset, seed, group, frames, hard):
             "plate_box": box,
             "corners_scene": corners,
             "hard": hard,
+            "style": style,
         })
     return records
 
@@ -146,8 +147,13 @@ def main():
                     help="share of vehicles whose plate is shrunk to 50-150 px wide in the scene")
     ap.add_argument("--family-weights", type=float, nargs=5, metavar="W",
                     help="draw weights of private, commercial, rental, kei_private, kei_commercial plates")
+    ap.add_argument("--real-frac", type=float, default=0.0,
+                    help="share of vehicles whose plate is drawn in the layout measured on real plates, "
+                         "with the training faces (the rest as before)")
     args = ap.parse_args()
     plategen = common.import_plategen(args.synth)
+    # its own stream, so that a bank without real-layout plates is the same as before
+    style_pick = np.random.default_rng([args.seed, 79])
     if args.random_region_frac > 0:
         use_random_regions(plategen, args.random_region_frac, args.seed)
     if args.small_frac > 0:
@@ -168,7 +174,8 @@ def main():
         group = s * 100000
         while len(records) < min(args.shard, args.count - s * args.shard):
             hard = bool(rng.random() < args.hard_frac)
-            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard))
+            style = "real" if args.real_frac > 0 and style_pick.random() < args.real_frac else "classic"
+            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard, style))
             group += 1
         with open(path + ".tmp", "wb") as f:
             pickle.dump(records, f, protocol=4)

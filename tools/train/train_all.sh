@@ -3,6 +3,7 @@
 # Training is time-boxed, so a slower machine gives weaker models. PLATE_TRAIN_THREADS sets torch's
 # threads per job (default 1).
 # Usage: tools/train/train_all.sh [SYNTH_TOOLS_DIR]   (default: this repo's tools/)
+# tools/train/setup.sh installs what it needs.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 export PLATE_SYNTH_DIR="${1:-"$here/.."}"
