@@ -10,6 +10,7 @@ packages=(
   python3 python3-numpy python3-onnx python3-opencv python3-pil
   fonts-noto-cjk fonts-ipafont-gothic
   clang libclang-rt-14-dev valgrind
+  parallel openssh-server rsync
 )
 bash scripts/apt_install.sh "${packages[@]}"
 
