@@ -20,7 +20,8 @@ CsvRecords split_csv_records(const std::string& content) {
         } else if (c == '\n') {
             record.fields.push_back(std::move(field));
             field.clear();
-            record.text.assign(content, start, i + 1 - start);
+            record.offset = start;
+            record.length = i + 1 - start;
             out.records.push_back(std::move(record));
             record = CsvRecord();
             start = i + 1;

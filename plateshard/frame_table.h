@@ -1,6 +1,7 @@
 // Reading back the frame table (frame_summary.csv) that a platebench run wrote.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,8 @@ enum FrameColumn {
 };
 
 struct CsvRecord {
-    std::string text; // as written, with its line feed
+    size_t offset = 0; // where the record begins in the content
+    size_t length = 0; // its bytes as written, line feed included
     std::vector<std::string> fields;
 };
 

@@ -51,38 +51,38 @@ struct ShardFacts {
                              std::to_string(line) + ")");
 }
 
-ShardFacts read_one_shard(const std::vector<CaseItem>& cases, const std::vector<size_t>& mine, const std::string& dir,
-                          MergedRun& run, std::vector<std::string>& statuses) {
+ShardFacts read_one_shard(const std::vector<CaseItem>& cases, const std::vector<size_t>& mine, int shard,
+                          const std::string& dir, MergedRun& run) {
     std::error_code ec;
     std::string table;
-    if (!fs::is_directory(dir, ec) || !read_whole(dir + "/frame_summary.csv", table))
+    const std::string table_path = dir + "/frame_summary.csv";
+    if (!fs::is_directory(dir, ec) || !read_whole(table_path, table))
         throw std::runtime_error("shard output missing: " + dir);
-    CsvRecords records = split_csv_records(table);
+    const CsvRecords records = split_csv_records(table);
+    const std::string header = frame_summary_header();
+    if (records.records.empty() || table.compare(0, records.records.front().length, header) != 0 ||
+        records.records.front().length != header.size())
+        foreign(dir, 1);
     table.clear();
     table.shrink_to_fit();
-    if (records.records.empty() || records.records.front().text != frame_summary_header()) foreign(dir, 1);
 
     const size_t found = records.records.size() - 1;
     for (size_t j = 0; j < found; ++j) {
-        CsvRecord& r = records.records[j + 1];
+        const CsvRecord& r = records.records[j + 1];
         if (j >= mine.size() || r.fields.size() != kFrameColumns) foreign(dir, j + 2);
         const CaseItem& c = cases[mine[j]];
         if (r.fields[kGroupId] != c.group_id || r.fields[kImagePath] != c.image_path ||
-            r.fields[kExpected] != c.expected ||
-            r.fields[kStatus] != plate_status(r.fields[kExpected], r.fields[kPlateText]))
+            r.fields[kExpected] != c.expected || r.fields[kStatus] != plate_status(c.expected, r.fields[kPlateText]))
             foreign(dir, j + 2);
-        FrameResult f;
-        f.group_id = std::move(r.fields[kGroupId]);
-        f.image_path = std::move(r.fields[kImagePath]);
-        f.expected = std::move(r.fields[kExpected]);
-        f.plate.plate_text = std::move(r.fields[kPlateText]);
-        f.plate.region = std::move(r.fields[kRegion]);
-        f.plate.class_no = std::move(r.fields[kClassNo]);
-        f.plate.kana = std::move(r.fields[kKana]);
-        f.plate.serial = std::move(r.fields[kSerial]);
-        run.frames[mine[j]] = std::move(f);
-        statuses[mine[j]] = std::move(r.fields[kStatus]);
-        run.frame_rows[mine[j]] = std::move(r.text);
+        FrameResult& f = run.frames[mine[j]];
+        f.group_id = c.group_id;
+        f.expected = c.expected;
+        f.plate.region = r.fields[kRegion];
+        f.plate.class_no = r.fields[kClassNo];
+        f.plate.kana = r.fields[kKana];
+        f.plate.serial = r.fields[kSerial];
+        if (r.fields[kStatus] == "correct") ++run.frame_correct;
+        run.rows[mine[j]] = {shard, r.offset, r.length};
     }
     if (found < mine.size() || records.truncated)
         throw std::runtime_error("shard output incomplete: " + dir + " (" + std::to_string(found) + " of " +
@@ -135,17 +135,42 @@ void install_folder(const fs::path& from, const fs::path& to, bool move, bool fi
     if (ec) fail_write(from);
 }
 
+// Each shard's rows are its table's records in list order, so the merged
+// table reads every shard table once, front to back.
+void write_frame_table(const MergedRun& run, const std::string& path) {
+    std::vector<std::ifstream> tables;
+    std::vector<size_t> at(run.frame_tables.size(), frame_summary_header().size());
+    for (const auto& t : run.frame_tables) {
+        tables.emplace_back(t, std::ios::binary);
+        tables.back().seekg(static_cast<std::streamoff>(at.front()));
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << frame_summary_header();
+    std::string row;
+    for (const RowPlace& place : run.rows) {
+        std::ifstream& in = tables[place.shard];
+        row.resize(place.length);
+        in.read(row.data(), static_cast<std::streamsize>(place.length));
+        if (at[place.shard] != place.offset || !in)
+            throw std::runtime_error("shard output changed while merging: " + run.frame_tables[place.shard]);
+        at[place.shard] += place.length;
+        out << row;
+    }
+    out.close();
+    if (!out) throw std::runtime_error("failed to write file: " + path);
+}
+
 } // namespace
 
 MergedRun read_shard_outputs(const std::vector<CaseItem>& cases, const std::vector<std::string>& shard_dirs) {
     const int n = static_cast<int>(shard_dirs.size());
     const std::vector<std::vector<size_t>> plan = shard_cases(assign_shards(cases, n), n);
     MergedRun run;
-    run.frame_rows.resize(cases.size());
+    run.rows.resize(cases.size());
     run.frames.resize(cases.size());
-    std::vector<std::string> statuses(cases.size());
     for (int k = 0; k < n; ++k) {
-        const ShardFacts facts = read_one_shard(cases, plan[k], shard_dirs[k], run, statuses);
+        run.frame_tables.push_back(shard_dirs[k] + "/frame_summary.csv");
+        const ShardFacts facts = read_one_shard(cases, plan[k], k, shard_dirs[k], run);
         const std::string mode = facts.input_mode.size() >= 2 ? facts.input_mode.substr(1, facts.input_mode.size() - 2)
                                                               : facts.input_mode;
         if (k == 0) {
@@ -155,8 +180,6 @@ MergedRun read_shard_outputs(const std::vector<CaseItem>& cases, const std::vect
             throw std::runtime_error("shard output of another mode: " + shard_dirs[k]);
         }
     }
-    for (const auto& s : statuses)
-        if (s == "correct") ++run.frame_correct;
     return run;
 }
 
@@ -167,9 +190,7 @@ int write_merged_run(const MergedRun& run, const std::string& output_dir, bool f
     for (const auto& folder : run.case_folders)
         install_folder(folder.from, output_dir + "/cases/" + folder.name, move_cases, folder.name.empty());
 
-    std::string table = frame_summary_header();
-    for (const auto& row : run.frame_rows) table += row;
-    write_text_file(output_dir + "/frame_summary.csv", table);
+    write_frame_table(run, output_dir + "/frame_summary.csv");
 
     const GroupReport groups = group_report(run.frames);
     write_text_file(output_dir + "/summary.csv", groups.summary_csv);

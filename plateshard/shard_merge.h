@@ -13,11 +13,21 @@ struct CaseFolder {
     std::string name;
 };
 
+// Where a case's row lies in its shard's frame table.
+struct RowPlace {
+    int shard = 0;
+    size_t offset = 0;
+    size_t length = 0;
+};
+
+// Rows stay in the shards' tables until they are written, so a merge holds
+// little more than the fields the group vote reads.
 struct MergedRun {
     std::string input_mode;
     bool use_plate_det = false;
-    std::vector<std::string> frame_rows; // frame table rows as written, in list order
-    std::vector<FrameResult> frames;     // in list order; the fields the group vote reads
+    std::vector<std::string> frame_tables; // each shard's frame_summary.csv
+    std::vector<RowPlace> rows;            // in list order
+    std::vector<FrameResult> frames;       // in list order; group_id, expected and the four fields
     int32_t frame_correct = 0;
     std::vector<CaseFolder> case_folders;
 };

@@ -183,10 +183,12 @@ int run_sharded(const RunOptions& options, std::ostream& out) {
     std::vector<std::string> parallel = {"parallel", "-j", std::to_string(options.jobs), "--halt", "now,fail=1"};
     if (!options.ssh.empty()) parallel.insert(parallel.end(), {"--ssh", options.ssh});
     for (const auto& login : options.sshlogins) parallel.insert(parallel.end(), {"--sshlogin", login});
-    for (const auto& file : options.sshlogin_files) parallel.insert(parallel.end(), {"--slf", fs::absolute(file).string()});
+    for (const auto& file : options.sshlogin_files)
+        parallel.insert(parallel.end(), {"--slf", fs::absolute(file).string()});
     if (remote) parallel.insert(parallel.end(), {"--transferfile", "{}.csv", "--return", "{}.tar", "--cleanup"});
-    parallel.push_back(shard_command(fs::absolute(options.platebench).string(), shard_platebench_args(options.platebench_args),
-                                     fs::current_path().string(), remote));
+    parallel.push_back(shard_command(fs::absolute(options.platebench).string(),
+                                     shard_platebench_args(options.platebench_args), fs::current_path().string(),
+                                     remote));
     parallel.push_back(":::");
     std::vector<std::string> shard_dirs;
     for (int s = 0; s < shards; ++s) {

@@ -161,7 +161,7 @@ TEST(SplitCsvRecords, ReadsWhatCsvEscapeWrote) {
         std::string joined;
         for (const auto& rec : r.records) {
             got.push_back(rec.fields);
-            joined += rec.text;
+            joined += t.content.substr(rec.offset, rec.length);
         }
         EXPECT_EQ(got, t.fields) << t.content;
         EXPECT_EQ(r.truncated, t.truncated) << t.content;
