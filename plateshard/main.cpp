@@ -19,7 +19,7 @@ namespace {
 
 void print_usage(std::ostream& out) {
     out << "Usage: plateshard split --input-list LIST --shards N --out DIR\n"
-        << "       plateshard merge --input-list LIST --output-dir OUT [--fail-on-error] SHARD_OUTPUT...\n"
+        << "       plateshard merge --input-list LIST --output-dir OUT [--fail-on-error] [--move] SHARD_OUTPUT...\n"
         << "       plateshard run -j N [--shards N] [--sshlogin LOGIN]... [--slf FILE]... [--ssh COMMAND]\n"
         << "                      [--platebench PATH] [platebench options]\n";
 }
@@ -81,12 +81,13 @@ int split(const std::vector<std::string>& args) {
 
 int merge(const std::vector<std::string>& args) {
     std::string list_path, output_dir;
-    bool fail_on_error = false;
+    bool fail_on_error = false, move = false;
     std::vector<std::string> shard_dirs;
     walk(args, [&](const std::string& arg, auto value) {
         if (arg == "--input-list") list_path = value();
         else if (arg == "--output-dir") output_dir = value();
         else if (arg == "--fail-on-error") fail_on_error = true;
+        else if (arg == "--move") move = true;
         else if (arg.rfind("-", 0) == 0) return false;
         else shard_dirs.push_back(arg);
         return true;
@@ -95,7 +96,7 @@ int merge(const std::vector<std::string>& args) {
     require(output_dir, "--output-dir");
     if (shard_dirs.empty()) throw std::runtime_error("missing shard outputs");
     const MergedRun run = read_shard_outputs(case_items(read_case_rows(list_path)), shard_dirs);
-    return write_merged_run(run, output_dir, fail_on_error, false, std::cout);
+    return write_merged_run(run, output_dir, fail_on_error, move, std::cout);
 }
 
 int run(const std::vector<std::string>& args) {

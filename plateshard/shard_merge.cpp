@@ -93,13 +93,19 @@ ShardFacts read_one_shard(const std::vector<CaseItem>& cases, const std::vector<
         json_member(final_json, "frame_total") != std::to_string(found))
         throw std::runtime_error("shard output incomplete: " + dir + " (no FINAL_RESULT.json of these frames)");
 
+    // One listing instead of a look-up per case: folders are many.
+    std::unordered_set<std::string> present;
+    for (const auto& entry : fs::directory_iterator(dir + "/cases", ec))
+        if (entry.is_directory(ec)) present.insert(entry.path().filename().string());
+    if (ec) throw std::runtime_error("shard output incomplete: " + dir + " (no cases folder)");
+    present.insert("");
     // Every case of a folder is in this shard, so the folder is whole here.
     std::unordered_set<std::string> named;
     for (size_t i : mine) {
         const std::string name = case_folder_name(cases[i].image_path);
         // cases/.. is the output folder itself, where the report files are.
         if (name == "..") throw std::runtime_error("image name gives no case folder: " + cases[i].image_path);
-        if (!fs::is_directory(dir + "/cases/" + name, ec))
+        if (!present.count(name))
             throw std::runtime_error("shard output incomplete: " + dir + " (no case folder " + name + ")");
         if (named.insert(name).second) run.case_folders.push_back({dir + "/cases/" + name, name});
     }
@@ -113,7 +119,8 @@ void fail_write(const fs::path& path) { throw std::runtime_error("failed to writ
 // a shared folder of which only the loose files belong to the case.
 void install_folder(const fs::path& from, const fs::path& to, bool move, bool files_only = false) {
     std::error_code ec;
-    if (move && !files_only && !fs::exists(to, ec)) {
+    // A rename replaces a missing or empty folder and fails on any other.
+    if (move && !files_only) {
         fs::rename(from, to, ec);
         if (!ec) return;
     }
