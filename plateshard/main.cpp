@@ -6,6 +6,7 @@
 #include "shard_plan.h"
 #include "shard_run.h"
 
+#include "driver/case_list.h"
 #include "driver/text_util.h"
 
 #include <exception>
@@ -26,17 +27,17 @@ void print_usage(std::ostream& out) {
 
 struct Usage {};
 
+// A count of jobs or shards; a million is more than any run has frames to give.
 int positive(const std::string& option, const std::string& value) {
-    size_t used = 0;
-    int n = 0;
-    try {
-        n = std::stoi(value, &used);
-    } catch (const std::exception&) {
-        used = 0;
+    const auto bad = [&] { return std::runtime_error(option + " must be a positive integer: " + value); };
+    long n = 0;
+    for (char c : value) {
+        if (!is_ascii_digit(c)) throw bad();
+        n = n * 10 + (c - '0');
+        if (n > 1000000) throw bad();
     }
-    if (used != value.size() || value.empty() || value[0] == '+' || n < 1)
-        throw std::runtime_error(option + " must be a positive integer: " + value);
-    return n;
+    if (n < 1) throw bad();
+    return static_cast<int>(n);
 }
 
 // Walks the arguments after the subcommand; `take` gets each option with a
@@ -95,7 +96,7 @@ int merge(const std::vector<std::string>& args) {
     require(list_path, "--input-list");
     require(output_dir, "--output-dir");
     if (shard_dirs.empty()) throw std::runtime_error("missing shard outputs");
-    const MergedRun run = read_shard_outputs(case_items(read_case_rows(list_path)), shard_dirs);
+    const MergedRun run = read_shard_outputs(read_input_list(list_path), shard_dirs);
     return write_merged_run(run, output_dir, fail_on_error, move, std::cout);
 }
 

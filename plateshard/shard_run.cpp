@@ -43,7 +43,9 @@ Args parse_platebench_args(const std::vector<std::string>& args) {
 struct WorkDir {
     std::string path;
     explicit WorkDir(const std::string& output_dir) {
-        fs::path parent = fs::path(output_dir).parent_path();
+        fs::path out = output_dir;
+        if (!out.has_filename()) out = out.parent_path(); // "out/" is "out", not a folder inside it
+        fs::path parent = out.parent_path();
         if (parent.empty()) parent = ".";
         std::string pattern = (fs::absolute(parent) / ".plateshard-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdir failed: " + pattern);

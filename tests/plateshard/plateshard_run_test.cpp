@@ -333,6 +333,8 @@ TEST_F(PlateshardRun, CommandLineErrors) {
         {{"run", "--input-list", "list.csv"}, 1, "[ERROR] missing option: -j\n"},
         {{"run", "-j", "0"}, 1, "[ERROR] -j must be a positive integer: 0\n"},
         {{"run", "-j", "2x"}, 1, "[ERROR] -j must be a positive integer: 2x\n"},
+        {{"run", "-j", " 2"}, 1, "[ERROR] -j must be a positive integer:  2\n"},
+        {{"split", "--shards", "99999999999"}, 1, "[ERROR] --shards must be a positive integer: 99999999999\n"},
         {{"run", "-j", "2", "--bogus"}, 1, "[ERROR] unknown argument: --bogus\n"},
         {{"run", "-j", "2", "--input-list"}, 1, "[ERROR] missing value for --input-list\n"},
         {{"run", "-j", "2", "--plate-corner-model", "absent.onnx"}, 1,
