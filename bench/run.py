@@ -109,11 +109,13 @@ def run_kana_fallback(eval_dir, plates):
 
 
 def timed(cmd, **kw):
-    """Wall seconds, peak resident MiB of the process itself, exit code, standard error."""
+    """Wall seconds, peak resident MiB of the process itself, exit code, standard error, and the CPU seconds
+    of the process and all it waited for."""
     start = time.monotonic()
     proc = subprocess.Popen(cmd, cwd=ROOT, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, **kw)
     err = proc.stderr.read()
     _, status, usage = os.wait4(proc.pid, 0)
+    timed.cpu = usage.ru_utime + usage.ru_stime
     return time.monotonic() - start, usage.ru_maxrss / 1024.0, os.waitstatus_to_exitcode(status), err
 
 
@@ -143,8 +145,10 @@ def run_sharded(mode, frames, seed, jobs):
     options = ["--input-mode", mode, "--input-list", cases, "--output-dir", out]
     load = os.getloadavg()[0]
     one_s, one_mib, one_code, _ = timed([os.path.join(BIN, "platebench")] + options)
+    one_cpu = timed.cpu
     os.rename(out, os.path.join(work, "one"))
     two_s, two_mib, two_code, err = timed([os.path.join(BIN, "plateshard"), "run", "-j", str(jobs)] + options)
+    two_cpu = timed.cpu
     if one_code not in (0, 2) or two_code != one_code:
         sys.exit("sharded run failed (exit %d, one run %d):\n%s" % (two_code, one_code, err[-2000:]))
     info = dict(re.findall(r"(\w+)=(\d+)", err.strip().splitlines()[-1]))
@@ -152,8 +156,9 @@ def run_sharded(mode, frames, seed, jobs):
     diff = same_tree(os.path.join(work, "one"), out)
     print("== mode %s, %d frames: one platebench against plateshard run -j %d (%s shards); load average %.1f "
           "on %d cores" % (mode, frames, jobs, info["shards"], load, os.cpu_count()))
-    print("  one run               %.1f s  %.2f frames/s" % (one_s, frames / one_s))
-    print("  plateshard run -j %d   %.1f s  %.2f frames/s  %.2fx" % (jobs, two_s, frames / two_s, one_s / two_s))
+    print("  one run               %.1f s  %.2f frames/s  CPU %.1f s" % (one_s, frames / one_s, one_cpu))
+    print("  plateshard run -j %d   %.1f s  %.2f frames/s  CPU %.1f s  %.2fx" % (
+        jobs, two_s, frames / two_s, two_cpu, one_s / two_s))
     print("  split and merge       %.3f s  %.2f %% of the sharded run" % (added, 100.0 * added / two_s))
     print("  trees                 %s" % ("identical, byte for byte" if not diff else
                                           "DIFFER in %d files, first %s" % (len(diff), diff[0])))
@@ -232,6 +237,7 @@ def run_merge(frames, shards):
     # --move first, then the case folders go back for the copying merge.
     for how in ("--move", "copying case folders"):
         shutil.rmtree(merged, ignore_errors=True)
+        os.sync()  # the removal's writes are not the merge's
         cmd = [os.path.join(BIN, "plateshard"), "merge", "--input-list", os.path.join(data, "list.csv"),
                "--output-dir", merged] + (["--move"] if how == "--move" else []) + shard_dirs
         merge_s, merge_mib, code, err = timed(cmd)
