@@ -8,13 +8,14 @@
 #include "driver/text_util.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -74,16 +75,20 @@ bool on_path(const std::string& program) {
 }
 
 // Runs argv in cwd with its standard output on our standard error, so that
-// our own standard output carries the final block alone.
+// our own standard output carries the final block alone. A Ctrl-C reaches the
+// child too; we outlive it to remove the work folder.
 int run_program(const std::vector<std::string>& args, const std::string& cwd) {
     std::vector<char*> argv;
     std::vector<std::string> storage = args;
     for (auto& s : storage) argv.push_back(s.data());
     argv.push_back(nullptr);
     std::cout.flush();
+    struct sigaction ignore = {}, old_int = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGINT, &ignore, &old_int);
     const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed: " + args[0]);
     if (pid == 0) {
+        sigaction(SIGINT, &old_int, nullptr);
         const int null_in = open("/dev/null", O_RDONLY);
         if (null_in >= 0) dup2(null_in, STDIN_FILENO);
         dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -91,8 +96,12 @@ int run_program(const std::vector<std::string>& args, const std::string& cwd) {
         _exit(127);
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) throw std::runtime_error("waitpid failed: " + args[0]);
+    pid_t waited = -1;
+    while (pid > 0 && (waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    sigaction(SIGINT, &old_int, nullptr);
+    if (pid < 0) throw std::runtime_error("fork failed: " + args[0]);
+    if (waited < 0) throw std::runtime_error("waitpid failed: " + args[0]);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
