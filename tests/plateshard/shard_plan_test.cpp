@@ -114,12 +114,6 @@ TEST(AssignShards, BalancesFrameCounts) {
     EXPECT_EQ(cluster_count(cases), 40);
 }
 
-TEST(ShardName, PadsToThreeDigitsOrMore) {
-    EXPECT_EQ(shard_name("shard_", 7, 2), "shard_007");
-    EXPECT_EQ(shard_name("shard_", 999, 1000), "shard_999");
-    EXPECT_EQ(shard_name("s.", 12, 1001), "s.0012");
-}
-
 TEST(WriteShardLists, HeaderRowsInListOrderAndManifest) {
     const TempDir out("shard_lists");
     const CaseRows with_header =
@@ -183,15 +177,6 @@ TEST(ShardPlatebenchArgs, LeavesTheWholeRunsOptionsOut) {
         {{"--input-list"}, {}},
     };
     for (const auto& t : table) EXPECT_EQ(shard_platebench_args(t.given), t.kept);
-}
-
-TEST(ShardCommand, QuotesEveryPathAndPacksRemoteOutput) {
-    EXPECT_EQ(shard_command("/b/platebench", {"--ocr-dict", "it's.txt"}, "/w d", false),
-              "w=$PWD; cd '/w d' && exec '/b/platebench' '--ocr-dict' 'it'\\''s.txt' "
-              "--input-list \"$w\"/{}.csv --output-dir \"$w\"/{}.out");
-    EXPECT_EQ(shard_command("/b/platebench", {}, "/w", true),
-              "w=$PWD; (cd '/w' && '/b/platebench' --input-list \"$w\"/{}.csv --output-dir \"$w\"/{}.out) && "
-              "tar -C \"$w\" -cf \"$w\"/{}.tar {}.out && rm -rf \"$w\"/{}.out");
 }
 
 TEST(MachineCount, CountsLoginsAndLoginFileLines) {
