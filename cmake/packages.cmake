@@ -50,6 +50,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# plateshard starts its shards with GNU parallel; over ssh it also needs the
+# ssh client and rsync. Only the library dependencies can be computed.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "parallel")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "openssh-client, rsync")
 
 # dpkg-shlibdeps must look at the target's libraries: those of the tree the
 # toolchain links against, and the vendor's SDK, which belongs to no package

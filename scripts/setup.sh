@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev valgrind
   chromium
   dpkg-dev file
+  parallel openssh-server rsync
 )
 bash scripts/apt_install.sh "${packages[@]}"
 

@@ -1,6 +1,7 @@
 #include "driver/args.h"
 #include "driver/case_list.h"
 #include "driver/frame_pipeline.h"
+#include "driver/group_report.h"
 #include "driver/group_vote.h"
 #include "driver/model_setup.h"
 #include "driver/output_file.h"
@@ -13,7 +14,6 @@
 #include <chrono>
 #include <exception>
 #include <iostream>
-#include <map>
 
 namespace {
 
@@ -70,23 +70,13 @@ int run(int argc, char** argv) {
     }
     frame_summary.close();
 
-    std::map<std::string, std::vector<FrameResult>> groups;
-    for (const auto& f : frames) groups[f.group_id].push_back(f);
-
-    std::string group_summary = group_summary_header();
-    std::vector<GroupResult> group_results;
-    for (const auto& [group_id, group_frames] : groups) {
-        const GroupResult g = vote_group(group_frames);
-        const std::string status = plate_status(g.expected, g.plate.plate_text);
-        if (status == "correct") ++totals.group_correct;
-        else ++totals.group_check_or_failed;
-        group_results.push_back(g);
-        group_summary += group_summary_row(g, status);
-    }
-    write_text_file(args.output_dir + "/summary.csv", group_summary);
+    const GroupReport groups = group_report(frames);
+    write_text_file(args.output_dir + "/summary.csv", groups.summary_csv);
 
     totals.frame_total = static_cast<int32_t>(frames.size());
-    totals.group_total = static_cast<int32_t>(group_results.size());
+    totals.group_total = groups.group_total;
+    totals.group_correct = groups.group_correct;
+    totals.group_check_or_failed = groups.group_check_or_failed;
     write_text_file(args.output_dir + "/FINAL_RESULT.json",
                     final_result_json(args.input_mode, use_plate_det, totals, args.output_dir));
     std::cout << final_block(args.input_mode, use_plate_det, totals, args.output_dir);
