@@ -28,6 +28,23 @@ def commands(text):
     return out
 
 
+def first_case_only(line, tmp):
+    """The command with its case list (the default one if it names none) cut to the header and first row."""
+    words = line.split()
+    if "--input-list" in words:
+        at = words.index("--input-list") + 1
+    else:
+        words += ["--input-list", "samples/real_lpr/real_lpr_expected.csv"]
+        at = len(words) - 1
+    with open(os.path.join(ROOT, words[at]), encoding="utf-8") as f:
+        head = f.readlines()[:2]
+    short = os.path.join(tmp, "first_%d.csv" % len(os.listdir(tmp)))
+    with open(short, "w", encoding="utf-8") as f:
+        f.writelines(head)
+    words[at] = short
+    return " ".join(words)
+
+
 def main(argv):
     if len(argv) != 3:
         print(__doc__)
@@ -46,9 +63,13 @@ def main(argv):
     if len(lines) < 9:
         print("FAIL: only %d commands found" % len(lines))
         return 1
+    # Under an emulator a frame takes a minute: there each run reads the first case of its list only.
+    emulated = argv[1].endswith("_emulated.sh")
     with tempfile.TemporaryDirectory(prefix="pb_test_recipes_") as tmp:
         for line in lines:
             line = line.replace("/tmp/own", os.path.join(tmp, "own"))
+            if emulated and line.startswith("./build/bin/platebench"):
+                line = first_case_only(line, tmp)
             line = line.replace("./build/bin/platebench", os.path.abspath(argv[1]))
             line = line.replace("./build/bin/cornercheck", os.path.abspath(argv[2]))
             run = subprocess.run(["bash", "-c", line], cwd=ROOT, capture_output=True, text=True)
