@@ -14,6 +14,7 @@
 #include <chrono>
 #include <exception>
 #include <iostream>
+#include <utility>
 
 namespace {
 
@@ -62,10 +63,13 @@ int run(int argc, char** argv) {
             process_case(item, i, cases.size(), case_dir, args, use_plate_det, models, region_words, ocr_dict);
         if (outcome.status == "correct") ++totals.frame_correct;
         else ++totals.frame_check_or_failed;
-        frames.push_back(outcome.frame);
         write_text_file(case_dir + "/result.txt", result_txt(outcome.frame, outcome.status));
         write_text_file(case_dir + "/result.json", result_json(outcome.frame, outcome.status));
         frame_summary.append(frame_summary_row(outcome.frame, outcome.status));
+        // The group vote reads the fields only; the frame's readings are on disk by now, and
+        // keeping them would grow the run by kilobytes a frame.
+        outcome.frame.texts = std::vector<OcrText>();
+        frames.push_back(std::move(outcome.frame));
         profile_frame(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - frame_start).count());
     }
     frame_summary.close();
