@@ -92,7 +92,8 @@ def run_mode(mode, cases, args):
     profile = os.path.join(args.out, "profile_%s.tsv" % mode)
     env = dict(os.environ, PLATEBENCH_PROFILE=profile)
     start = time.monotonic()
-    proc = subprocess.Popen([os.path.join(args.bin, "platebench"), "--input-mode", mode, "--input-list", cases,
+    proc = subprocess.Popen([args.platebench or os.path.join(args.bin, "platebench"), "--input-mode", mode,
+                             "--input-list", cases,
                              "--output-dir", out_dir] + reader_files(),
                             env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     stdout = proc.stdout.read()
@@ -311,6 +312,8 @@ def main():
                         "default 100, 0 with --input-list)")
     parser.add_argument("--bin", default=BIN, help="folder of the built programs")
     parser.add_argument("--out", default=OUT, help="folder for the runs' output")
+    parser.add_argument("--platebench", help="the platebench to measure (default: the one in --bin), e.g. a "
+                        "script that starts it under an emulator")
     parser.add_argument("--shard-jobs", type=int, default=2,
                         help="plateshard run -j for the sharded figure (0: skip; skipped with --input-list)")
     parser.add_argument("--shard-frames", type=int, default=300, help="frames of the sharded figure's set")
