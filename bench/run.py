@@ -310,6 +310,8 @@ def main():
     parser.add_argument("--kana-plates", type=int,
                         help="plates of the ROI list on which the kana search is forced (0: skip; "
                         "default 100, 0 with --input-list)")
+    parser.add_argument("--rec-model", help="text recogniser to measure instead of the shipped one "
+                        "(a training snapshot, say)")
     parser.add_argument("--bin", default=BIN, help="folder of the built programs")
     parser.add_argument("--out", default=OUT, help="folder for the runs' output")
     parser.add_argument("--platebench", help="the platebench to measure (default: the one in --bin), e.g. a "
@@ -323,6 +325,8 @@ def main():
     parser.add_argument("--merge-shards", type=int, default=100)
     parser.add_argument("--only-shards", action="store_true", help="the sharded and merge figures alone")
     args = parser.parse_args()
+    if args.rec_model:
+        MODELS["ppocrv6_rec"] = os.path.abspath(args.rec_model)
     if args.modes is None:
         args.modes = "roi" if args.input_list else "roi,frame"
     if args.kana_plates is None:

@@ -23,6 +23,8 @@ KANA_AREAS = [  # left, top, right, bottom; used on the rectified plate and on t
     (0.02, 0.38, 0.26, 0.98),
     (0.0, 0.45, 0.28, 1.0),
 ]
+# share of a cut first serial place that keeps it in the serial area's target
+SERIAL_CUT_COVER = 0.2
 PLATE_VARIANTS = ("original", "gray", "clahe", "sharpen", "up2x")
 KANA_VARIANTS = ("original", "gray", "clahe", "sharpen", "otsu", "otsu_inv", "up4x", "gray_up5x",
                  "gray_up8x", "clahe_up5x")
@@ -118,10 +120,21 @@ def coverage(group_box, rect):
     return ix * iy / area
 
 
-def target_for(rect, items, min_cover=0.5):
+def target_for(rect, items, min_cover=0.5, cut_serial_cover=None):
     """Text a reader should give for a crop: the characters it shows, of the
-    lower row when any is inside, else of the upper row."""
-    inside = [(text, row) for text, box, row in items if coverage(box, rect) >= min_cover]
+    lower row when any is inside, else of the upper row.  With
+    cut_serial_cover, a lower-row character cut by the crop's left edge (its
+    box reaching past that edge) is kept when that much of it is inside: the
+    serial area starts inside the first serial place of real-layout plates,
+    and its reading has to keep all four places to count as a serial."""
+    def keep(box, row):
+        cover = coverage(box, rect)
+        if cover >= min_cover:
+            return True
+        return cut_serial_cover is not None and row == 1 and box[0] < rect[0] < box[2] and \
+            cover >= cut_serial_cover
+
+    inside = [(text, row) for text, box, row in items if keep(box, row)]
     lower = [t for t, row in inside if row == 1]
     return "".join(lower) if lower else "".join(t for t, row in inside if row == 0)
 
@@ -252,4 +265,5 @@ def sample_crop(view, rng, kind=None, variant=None, jitter_regions=True):
             r, b = r - abs(rng.normal(0, 0.01)), b - abs(rng.normal(0, 0.01))
         rect = crop_ratio(img, max(0.0, l), max(0.0, t), min(1.0, r), min(1.0, b))
     x, y, w, h = rect
-    return img[y:y + h, x:x + w], target_for(rect, items), kind
+    cut = SERIAL_CUT_COVER if kind == "serial_area" else None
+    return img[y:y + h, x:x + w], target_for(rect, items, cut_serial_cover=cut), kind

@@ -10,6 +10,7 @@ as they appear.  A compiled model is written at every checkpoint."""
 import argparse
 import copy
 import os
+import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -72,11 +73,15 @@ def update_average(avg, model, decay):
                 a.copy_(b)
 
 
-def save(model, ema, opt, step, args):
+def save(model, ema, opt, step, args, minutes):
     """Checkpoints and compiles the exported weights (the average, if kept), which a later --resume starts from."""
     kept = ema if ema is not None else model
     torch.save({"model": kept.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
     export(kept, args.out, os.path.dirname(args.ckpt))
+    if args.keep_snapshots:
+        # every snapshot stays beside --out, so that one can be chosen on a selection set afterwards
+        stem = args.out[:-len(".rknn")] if args.out.endswith(".rknn") else args.out
+        shutil.copyfile(args.out, "%s.%03dmin.rknn" % (stem, int(round(minutes))))
 
 
 def main():
@@ -105,6 +110,8 @@ def main():
     ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
     ap.add_argument("--from-compiled",
                     help="start from a compiled recogniser's weights instead of --ckpt (fresh schedule)")
+    ap.add_argument("--keep-snapshots", action="store_true",
+                    help="also keep every compiled snapshot as OUT-stem.NNNmin.rknn (minutes into the pass)")
     ap.add_argument("--ema", type=float, default=0.0,
                     help="decay of a running average of the weights (e.g. 0.999); the average is what is exported")
     args = ap.parse_args()
@@ -180,9 +187,9 @@ def main():
                     rec_data.predict_corners(records, args.corner_model)
                 print("bank records %d" % len(records), flush=True)
         if timer.minutes() - last_export >= args.export_every:
-            save(model, ema, opt, step, args)
+            save(model, ema, opt, step, args, timer.minutes())
             last_export = timer.minutes()
-    save(model, ema, opt, step, args)
+    save(model, ema, opt, step, args, timer.minutes())
     print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
 
 
