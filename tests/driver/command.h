@@ -26,6 +26,12 @@ inline std::string slurp(const std::string& path) {
     return ss.str();
 }
 
+// Creates the parent folders too.
+inline void write_file(const std::filesystem::path& path, const std::string& content) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
 // Runs argv[0] with the given arguments in working directory cwd.
 inline CommandResult run_command(const std::vector<std::string>& argv, const std::string& cwd) {
     const std::string tag = std::to_string(::getpid());

@@ -26,11 +26,6 @@ const std::string kUsage =
 
 std::string fixture(const std::string& name) { return std::string(FIXTURE_DIR) + "/" + name; }
 
-void write_file(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 // A working directory holding every default input: the three stage models,
 // a 10-entry dictionary matching an 11-class recogniser and an empty list.
 class PlatebenchCli : public testing::Test {

@@ -17,11 +17,6 @@ namespace {
 
 std::string fixture(const std::string& name) { return std::string(FIXTURE_DIR) + "/" + name; }
 
-void write_file(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 const char* const kVariants[] = {"original", "gray", "clahe", "sharpen", "up2x"};
 const char* const kAreas[] = {"_full", "_upper_row", "_lower_row", "_serial_area"};
 

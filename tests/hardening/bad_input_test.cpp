@@ -18,11 +18,6 @@ namespace {
 
 std::string fixture(const std::string& name) { return std::string(FIXTURE_DIR) + "/" + name; }
 
-void write_file(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 size_t count_lines(const std::string& text) {
     size_t n = 0;
     for (char c : text) n += c == '\n';

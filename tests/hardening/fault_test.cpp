@@ -21,11 +21,6 @@ namespace {
 
 std::string fixture(const std::string& name) { return std::string(FIXTURE_DIR) + "/" + name; }
 
-void write_file(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;
