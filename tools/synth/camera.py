@@ -61,12 +61,7 @@ def _blur(rng, img, strength):
         cv2.circle(disc, (k // 2 * 16 + 8, k // 2 * 16 + 8), int(radius * 16), 1.0, -1, cv2.LINE_AA, 4)
         img = cv2.filter2D(img, -1, disc / max(1e-6, disc.sum()))
     elif r < 0.5 * strength:
-        k = int(rng.integers(3, 12))
-        kern = np.zeros((k, k), np.float32)
-        kern[k // 2, :] = 1.0
-        m = cv2.getRotationMatrix2D((k / 2 - 0.5, k / 2 - 0.5), rng.uniform(0, 180), 1.0)
-        kern = cv2.warpAffine(kern, m, (k, k))
-        img = cv2.filter2D(img, -1, kern / max(1e-6, kern.sum()))
+        img = cv2.filter2D(img, -1, plategen.motion_kernel(rng, int(rng.integers(3, 12))))
     elif r < 0.75 * strength:
         img = cv2.GaussianBlur(img, (0, 0), rng.uniform(0.4, 1.5))
     return img

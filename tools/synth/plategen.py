@@ -524,21 +524,34 @@ def render_plate(plate_plan, rng, width=640, style="classic"):
     mask = rim
     img = np.clip(img, 0, 255) * mask[..., None]
     img = img.astype(np.uint8)
+    return img, plate_meta(plate_plan, line_boxes, chars, mask, os.path.basename(font[0]), W, H)
 
-    sx = RECT_SIZE[0] / float(W)
+
+def plate_meta(plate_plan, line_boxes, chars, mask, font_name, W, H):
+    """What a rendered plate carries besides its picture: the text rows, line and character boxes in plate
+    pixels, the plate's mask, the face it was drawn with and its size."""
     rows = {
         "upper": plate_plan["region"] + plate_plan["class_no"],
         "lower": plate_plan["kana"] + plate_plan["serial_printed"].replace(" ", ""),
     }
-    meta = {
+    return {
         "rows": rows,
         "line_boxes": {k: [float(v) for v in b] for k, b in line_boxes.items()},
         "char_boxes": [{"char": c["char"], "box": [float(v) for v in c["box"]]} for c in chars],
         "mask": mask,
-        "font": os.path.basename(font[0]),
+        "font": font_name,
         "size": [W, H],
     }
-    return img, meta
+
+
+def motion_kernel(rng, k):
+    """A k x k line at a random angle, summing to one: motion blur for cv2.filter2D."""
+    kern = np.zeros((k, k), np.float32)
+    kern[k // 2, :] = 1.0
+    m = cv2.getRotationMatrix2D((k / 2 - 0.5, k / 2 - 0.5), rng.uniform(0, 180), 1.0)
+    kern = cv2.warpAffine(kern, m, (k, k))
+    kern /= max(1e-6, kern.sum())
+    return kern
 
 
 def boxes_on_rectified(line_boxes, plate_size, rect_size=RECT_SIZE):
@@ -754,13 +767,7 @@ def _degrade(rng, img, strength=1.0):
     if r < 0.35 * strength:
         img = cv2.GaussianBlur(img, (0, 0), rng.uniform(0.4, 1.6))
     elif r < 0.55 * strength:
-        k = int(rng.integers(3, 10))
-        kern = np.zeros((k, k), np.float32)
-        kern[k // 2, :] = 1.0
-        m = cv2.getRotationMatrix2D((k / 2 - 0.5, k / 2 - 0.5), rng.uniform(0, 180), 1.0)
-        kern = cv2.warpAffine(kern, m, (k, k))
-        kern /= max(1e-6, kern.sum())
-        img = cv2.filter2D(img, -1, kern)
+        img = cv2.filter2D(img, -1, motion_kernel(rng, int(rng.integers(3, 10))))
     sigma = rng.uniform(0, 9) * strength
     if sigma > 0.5:
         noise = _gauss(rng, img.shape, sigma)

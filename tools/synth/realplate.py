@@ -363,17 +363,7 @@ def render_plate(plate_plan, rng, width=640, pool="train"):
     img = _frame(img, rng, style["frame"], W, H, s)
     img = (np.clip(img, 0, 255) * rim[..., None]).astype(np.uint8)
 
-    rows = {
-        "upper": plate_plan["region"] + plate_plan["class_no"],
-        "lower": plate_plan["kana"] + plate_plan["serial_printed"].replace(" ", ""),
-    }
-    meta = {
-        "rows": rows,
-        "line_boxes": {k: [float(v) for v in b] for k, b in line_boxes.items()},
-        "char_boxes": [{"char": c["char"], "box": [float(v) for v in c["box"]]} for c in chars],
-        "mask": rim,
-        "font": "%s:%s" % (style["face"][0].rsplit("/", 1)[-1], style["digit_face"][0].rsplit("/", 1)[-1]),
-        "size": [W, H],
-        "style": {"family": style["family"], "frame": style["frame"]},
-    }
+    font_name = "%s:%s" % (style["face"][0].rsplit("/", 1)[-1], style["digit_face"][0].rsplit("/", 1)[-1])
+    meta = plategen.plate_meta(plate_plan, line_boxes, chars, rim, font_name, W, H)
+    meta["style"] = {"family": style["family"], "frame": style["frame"]}
     return img, meta
