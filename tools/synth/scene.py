@@ -359,7 +359,10 @@ def _car_front(rng, pool, pw, ph, s, with_plate):
     gpoly = k.poly([(k.x0, ground - 60), (k.x0 + k.w / s, ground - 60), (k.x0 + k.w / s, ground + 500),
                     (k.x0, ground + 500)])
     _fill(img, gpoly, g)
-    _fill(cover, gpoly, [1.0])
+    # the road fades into the photograph below the car instead of ending in an edge
+    gy = np.arange(k.h, dtype=np.float32) / k.s + k.y0
+    ramp = np.clip(1.0 - (gy - ground) / rng.uniform(200, 500), 0, 1) * (gy >= ground - 60)
+    cover = np.maximum(cover, ramp[:, None] * np.ones((1, k.w), np.float32))
     _fill(img, _rr(cx - half * 1.02, bottom - 40, cx + half * 1.02, ground + 30, 30, k), g * 0.25)
     for sg in (-1, 1):
         _fill(img, _rr(cx + sg * half * 0.8 - 170, bottom - 250, cx + sg * half * 0.8 + 170, ground, 60, k),
@@ -444,6 +447,39 @@ def _car_front(rng, pool, pw, ph, s, with_plate):
         else:
             sx, sy = cx + rng.choice([-1, 1]) * rng.uniform(pw * 0.7, half * 0.8), rng.uniform(-40, 120)
         _sticker(img, rng, k, pool, sx, sy, rng.uniform(50, 140))
+    dims = {"cx": cx, "half": half, "hood": hood, "bottom": bottom, "glass_top": glass_top, "ground": ground,
+            "colour": col, "glass": gcol}
+    return np.clip(img, 0, 255), cover, k, dims
+
+
+def _car_side(rng, dims, s):
+    """The flank that a turned camera sees: body, windows, wheels, drawn in (depth, height) millimetres."""
+    length = rng.uniform(3400, 4700)
+    k = _Canvas(0, dims["glass_top"] - 60, length, dims["ground"] + 20, s)
+    img = np.zeros((k.h, k.w, 3), np.float32)
+    cover = np.zeros((k.h, k.w), np.float32)
+    col, hood, bottom = dims["colour"], dims["hood"], dims["bottom"]
+    body = _rr(0, hood, length, bottom, 80, k)
+    _fill(img, body, col * rng.uniform(0.7, 0.95))
+    _fill(cover, body, [1.0])
+    roof = k.poly([(150, hood + 20), (length - 250, hood + 20), (length - 700, dims["glass_top"]),
+                   (900, dims["glass_top"])])
+    _fill(img, roof, col * 0.8)
+    _fill(cover, roof, [1.0])
+    win = k.poly([(500, hood - 10), (length - 450, hood - 10), (length - 800, dims["glass_top"] + 60),
+                  (1050, dims["glass_top"] + 60)])
+    _fill(img, win, dims["glass"])
+    cv2.line(img, k.pt(length * 0.52, hood), k.pt(length * 0.52, dims["glass_top"] + 60), (col * 0.6).tolist(),
+             max(1, int(60 * s)), cv2.LINE_AA, 4)
+    # a crease line and the door handles
+    cv2.line(img, k.pt(60, hood + 180), k.pt(length - 60, hood + 180), np.clip(col * 1.2, 0, 255).tolist(),
+             max(1, int(12 * s)), cv2.LINE_AA, 4)
+    r = rng.uniform(290, 340)
+    for z in (rng.uniform(650, 850), length - rng.uniform(700, 900)):
+        cv2.circle(img, k.pt(z, dims["ground"] - r), int((r + 40) * s * 16), (15, 15, 17), -1, cv2.LINE_AA, 4)
+        cv2.circle(cover, k.pt(z, dims["ground"] - r), int((r + 40) * s * 16), 1.0, -1, cv2.LINE_AA, 4)
+        cv2.circle(img, k.pt(z, dims["ground"] - r), int(r * 0.62 * s * 16), rng.uniform(90, 200, 3).tolist(), -1,
+                   cv2.LINE_AA, 4)
     return np.clip(img, 0, 255), cover, k
 
 
@@ -542,13 +578,16 @@ def new_scene(rng, plate_size, size=None, pool="train", negative=False):
     # canvas resolution: about that of the picture at the plate (finer only costs time)
     s = float(np.clip(px / pw, 0.1, 0.75))
     no_car = negative and rng.random() < 0.3
-    car = None if no_car else _car_front(rng, pool, pw, ph, s, not negative)
+    car = side = None
+    if not no_car:
+        car = _car_front(rng, pool, pw, ph, s, not negative)
+        side = _car_side(rng, car[3], s)
     bg = _photo_crop(rng, pool, w, h)
     quad = _project(_plane_homography(pose), np.array([[-pw / 2, -ph / 2], [pw / 2, -ph / 2], [pw / 2, ph / 2],
                                                        [-pw / 2, ph / 2]]))
     lo, hi = quad.min(axis=0), quad.max(axis=0)
     _signs(bg, rng, pool, None if car is None else (lo[0] - (hi[0] - lo[0]) * 3, 0, hi[0] + (hi[0] - lo[0]) * 3, h))
-    return {"background": bg, "car": car, "pose": pose, "plate_mm": (pw, ph), "negative": bool(negative),
+    return {"background": bg, "car": car, "side": side, "pose": pose, "plate_mm": (pw, ph), "negative": bool(negative),
             "quad": quad, "light_angle": rng.uniform(0, 2 * np.pi), "light_strength": rng.uniform(0.0, 0.5),
             "brightness": rng.uniform(0.7, 1.2), "pool": pool}
 
@@ -565,6 +604,29 @@ def _jittered_pose(rng, pose, amount):
     return p
 
 
+def _side_homography(pose, dims):
+    """(depth, height) millimetres on the flank that faces the camera -> scene pixels; None when the camera
+    looks at the front squarely enough to see neither flank."""
+    if abs(pose["yaw"]) < np.radians(6):
+        return None
+    K = np.array([[pose["f"], 0, pose["cx"]], [0, pose["f"], pose["cy"]], [0, 0, 1]])
+    R = _rotation(pose["yaw"], pose["pitch"], pose["roll"])
+    ray = np.linalg.inv(K) @ np.array([pose["u"], pose["v"], 1.0])
+    t = ray / ray[2] * pose["dist"]
+    for sgn in (-1, 1):
+        xs = dims["cx"] + sgn * dims["half"]
+        corner = R[:, 0] * xs + t
+        if np.dot(R[:, 0] * sgn, -corner) > 0:
+            return K @ np.column_stack([R[:, 2], R[:, 1], corner])
+    return None
+
+
+def _composite(img, layer, cover, H, w, h):
+    warped = cv2.warpPerspective(layer, H, (w, h), flags=cv2.INTER_LINEAR, borderMode=cv2.BORDER_CONSTANT)
+    m = cv2.warpPerspective(cover, H, (w, h), flags=cv2.INTER_LINEAR, borderMode=cv2.BORDER_CONSTANT)[..., None]
+    return img * (1 - m) + warped * m
+
+
 def render_scene(plate_img, rng, scene, jitter=0.0, plate_mask_img=None, look=None):
     """One frame of a layout from new_scene: (scene BGR, corners tl, tr, br, bl in scene pixels), corners None
     when the scene has no plate. The camera model acts on the whole picture."""
@@ -575,11 +637,12 @@ def render_scene(plate_img, rng, scene, jitter=0.0, plate_mask_img=None, look=No
     quad = _fit_inside(pose, pw, ph, w, h)
     H = _plane_homography(pose)
     if scene["car"] is not None:
-        car, cover, k = scene["car"]
-        Hc = H @ k.to_mm()
-        warped = cv2.warpPerspective(car, Hc, (w, h), flags=cv2.INTER_LINEAR, borderMode=cv2.BORDER_CONSTANT)
-        m = cv2.warpPerspective(cover, Hc, (w, h), flags=cv2.INTER_LINEAR, borderMode=cv2.BORDER_CONSTANT)[..., None]
-        img = img * (1 - m) + warped * m
+        car, cover, k, dims = scene["car"]
+        Hs = _side_homography(pose, dims)
+        if Hs is not None:
+            simg, scover, sk = scene["side"]
+            img = _composite(img, simg, scover, Hs @ sk.to_mm(), w, h)
+        img = _composite(img, car, cover, H @ k.to_mm(), w, h)
     corners = None
     if not scene["negative"]:
         sh, sw = plate_img.shape[:2]
