@@ -354,19 +354,15 @@ def _car_front(rng, pool, pw, ph, s, with_plate):
 
     col = np.clip(np.array(plategen.CAR_COLOURS[int(rng.integers(0, len(plategen.CAR_COLOURS)))], np.float64)
                   + rng.normal(0, 10, 3), 0, 255)
-    # ground and the shadow under the car
+    # the shadow under the car; the road itself is the photograph's, so no edge of a drawn road shows
     g = np.clip(rng.uniform(50, 140) + rng.normal(0, 6, 3), 0, 255)
-    gpoly = k.poly([(k.x0, ground - 60), (k.x0 + k.w / s, ground - 60), (k.x0 + k.w / s, ground + 500),
-                    (k.x0, ground + 500)])
-    _fill(img, gpoly, g)
-    # the road fades into the photograph below the car instead of ending in an edge
-    gy = np.arange(k.h, dtype=np.float32) / k.s + k.y0
-    ramp = np.clip(1.0 - (gy - ground) / rng.uniform(200, 500), 0, 1) * (gy >= ground - 60)
-    cover = np.maximum(cover, ramp[:, None] * np.ones((1, k.w), np.float32))
-    _fill(img, _rr(cx - half * 1.02, bottom - 40, cx + half * 1.02, ground + 30, 30, k), g * 0.25)
+    shadow = _rr(cx - half * 1.02, bottom - 40, cx + half * 1.02, ground + 30, 30, k)
+    _fill(img, shadow, g * 0.25)
+    _fill(cover, shadow, [rng.uniform(0.6, 0.95)])
     for sg in (-1, 1):
-        _fill(img, _rr(cx + sg * half * 0.8 - 170, bottom - 250, cx + sg * half * 0.8 + 170, ground, 60, k),
-              [18, 18, 20])
+        tyre = _rr(cx + sg * half * 0.8 - 170, bottom - 250, cx + sg * half * 0.8 + 170, ground, 60, k)
+        _fill(img, tyre, [18, 18, 20])
+        _fill(cover, tyre, [1.0])
     # glass and roof
     roof = k.poly([(cx - half * 0.82, hood + 40), (cx + half * 0.82, hood + 40), (cx + half * 0.62, glass_top),
                    (cx - half * 0.62, glass_top)])
