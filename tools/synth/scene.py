@@ -579,6 +579,9 @@ def new_scene(rng, plate_size, size=None, pool="train", negative=False):
         car = _car_front(rng, pool, pw, ph, s, not negative)
         side = _car_side(rng, car[3], s)
     bg = _photo_crop(rng, pool, w, h)
+    if car is not None and rng.random() < 0.7:
+        car = (_reflect(rng, car[0], bg),) + tuple(car[1:])
+        side = (_reflect(rng, side[0], bg),) + tuple(side[1:])
     quad = _project(_plane_homography(pose), np.array([[-pw / 2, -ph / 2], [pw / 2, -ph / 2], [pw / 2, ph / 2],
                                                        [-pw / 2, ph / 2]]))
     lo, hi = quad.min(axis=0), quad.max(axis=0)
@@ -598,6 +601,17 @@ def _jittered_pose(rng, pose, amount):
         p["pitch"] += rng.normal(0, np.radians(1.0) * amount)
         p["roll"] += rng.normal(0, np.radians(0.7) * amount)
     return p
+
+
+def _reflect(rng, layer, bg):
+    """Paint and glass mirror the surroundings: a blurred, upside-down part of the backdrop over the car."""
+    h, w = layer.shape[:2]
+    bh, bw = bg.shape[:2]
+    y0 = int(rng.integers(0, max(1, bh // 2)))
+    mirror = cv2.resize(bg[y0:, :][::-1], (w, h), interpolation=cv2.INTER_LINEAR).astype(np.float32)
+    mirror = cv2.GaussianBlur(mirror, (0, 0), max(1.0, w / 200.0))
+    a = np.float32(rng.uniform(0.08, 0.3))
+    return layer * (1 - a) + mirror * a
 
 
 def _side_homography(pose, dims):
