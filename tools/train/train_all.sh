@@ -112,8 +112,8 @@ photo_bank bank_photo2 9502 3000
 mkdir -p "$work/bank_photo3"
 photo_bank bank_photo3 9503 3000 &
 # shellcheck disable=SC2086
-$py "$here/train_det.py" --bank $photo --from-compiled "$work/det.rknn" --minutes 50 --batch 16 --lr 1e-3 \
-    --rank-weight 0.3 --seed 31 --ckpt "$work/det_photo.pt" --out "$work/det_photo.rknn" --export-every 8 --keep-snapshots
+$py "$here/train_det.py" --bank $photo --from-compiled "$work/det.rknn" --minutes 45 --batch 16 --lr 1e-3 \
+    --rank-weight 0.3 --seed 31 --ckpt "$work/det_photo.pt" --out "$work/det_photo.rknn" --export-every 9 --keep-snapshots
 wait
 cp "$work/det_photo.rknn" "$work/det.rknn"
 $py "$here/train_textdet.py" --bank "$work/bank" --minutes 14 --batch 8 --lr 4e-3 --ckpt "$work/textdet.pt" \
