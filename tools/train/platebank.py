@@ -52,14 +52,19 @@ def plate_texts(plate_plan, meta):
             "serial": serial, "upper": rows["upper"], "lower": lower}
 
 
-def make_group_records(dataset, seed, group, frames, hard, style="classic"):
-    """Frames of one vehicle, rendered the way the generated sets are."""
+def make_group_records(dataset, seed, group, frames, hard, style="classic", processed=False):
+    """Frames of one vehicle, rendered the way the generated sets are.  With
+    processed (real styles only), each ROI is instead the plate as another tool
+    hands it on: straightened, then grey, equalised or thresholded."""
     records = []
     for fr in dataset.render_group(seed, group, frames, hard=hard, style=style):
         plate_plan, meta, scene = fr["plate_plan"], fr["meta"], fr["scene"]
         roi = fr["roi"]
         corners = np.asarray(fr["corners"], np.float32).reshape(4, 2)
         corners_roi = np.asarray(fr["corners_roi"], np.float32).reshape(4, 2)
+        if processed and "crop" in fr:
+            roi = fr["crop"]
+            corners_roi = np.asarray(fr["corners_crop"], np.float32).reshape(4, 2)
         sh, sw = scene.shape[:2]
         x0, y0 = corners.min(0)
         x1, y1 = corners.max(0)
@@ -150,10 +155,14 @@ def main():
     ap.add_argument("--real-frac", type=float, default=0.0,
                     help="share of vehicles whose plate is drawn in the layout measured on real plates, "
                          "with the training faces (the rest as before)")
+    ap.add_argument("--processed-frac", type=float, default=0.0,
+                    help="share of real-layout vehicles whose ROIs are straightened grey, equalised or "
+                         "thresholded crops, as other plate tools hand them on")
     args = ap.parse_args()
     plategen = common.import_plategen(args.synth)
     # its own stream, so that a bank without real-layout plates is the same as before
     style_pick = np.random.default_rng([args.seed, 79])
+    processed_pick = np.random.default_rng([args.seed, 80])
     if args.random_region_frac > 0:
         use_random_regions(plategen, args.random_region_frac, args.seed)
     if args.small_frac > 0:
@@ -175,7 +184,8 @@ def main():
         while len(records) < min(args.shard, args.count - s * args.shard):
             hard = bool(rng.random() < args.hard_frac)
             style = "real" if args.real_frac > 0 and style_pick.random() < args.real_frac else "classic"
-            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard, style))
+            processed = style == "real" and args.processed_frac > 0 and processed_pick.random() < args.processed_frac
+            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard, style, processed))
             group += 1
         with open(path + ".tmp", "wb") as f:
             pickle.dump(records, f, protocol=4)
