@@ -17,12 +17,24 @@ def group_rng(seed, group_index, hard):
     return np.random.default_rng([int(seed), int(group_index), 1 if hard else 0])
 
 
-def render_group(seed, group_index, frames, hard=False, plate_width=640, style="classic"):
+# classic: the drawn scenes of plategen; photo: photographed backdrops and busy car fronts (scene.py),
+# photo_held_out: the same from the held-out photographs and faces only
+SCENE_KINDS = ("classic", "photo", "photo_held_out")
+
+
+def render_group(seed, group_index, frames, hard=False, plate_width=640, style="classic", scene_kind="classic",
+                 negative=False):
     """One vehicle seen in several frames: yields dicts with plate_plan, meta, scene, corners, roi.
-    style: a plategen.PLATE_STYLES entry; "classic" keeps the committed samples as they are."""
+    style: a plategen.PLATE_STYLES entry; "classic" keeps the committed samples as they are.
+    scene_kind: a SCENE_KINDS entry; negative (photo scenes only): the car carries no plate, and corners,
+    roi and corners_roi are None."""
     rng = group_rng(seed, group_index, hard)
     plate_plan = plategen.random_plate_spec(rng, hard=hard)
     plate, meta = plategen.render_plate(plate_plan, rng, width=plate_width, style=style)
+    if scene_kind != "classic":
+        return _render_photo_group(rng, plate_plan, plate, meta, frames, style, scene_kind, negative)
+    if negative:
+        raise ValueError("only photo scenes can be drawn without a plate")
     layout = plategen.new_scene(rng, (plate.shape[1], plate.shape[0]))
     # the real styles go through the camera model, and each frame also yields a processed crop
     look = None if style == "classic" else camera.new_look(rng)
@@ -36,6 +48,27 @@ def render_group(seed, group_index, frames, hard=False, plate_width=640, style="
               "roi": roi, "corners_roi": corners_roi}
         if shoot is not None:
             fr["crop"], fr["corners_crop"], fr["crop_kind"] = camera.processed_crop(rng, scene, corners)
+        out.append(fr)
+    return out
+
+
+def _render_photo_group(rng, plate_plan, plate, meta, frames, style, scene_kind, negative):
+    from . import scene
+    if scene_kind not in SCENE_KINDS:
+        raise ValueError("unknown scene kind: " + str(scene_kind))
+    pool = "held_out" if scene_kind == "photo_held_out" else "train"
+    layout = scene.new_scene(rng, (plate.shape[1], plate.shape[0]), pool=pool, negative=negative)
+    look = camera.new_look(rng)
+    out = []
+    for f in range(frames):
+        img, corners = scene.render_scene(plate, rng, layout, jitter=0.0 if f == 0 else 1.0,
+                                          plate_mask_img=meta["mask"], look=look)
+        fr = {"plate_plan": plate_plan, "meta": meta, "plate": plate, "scene": img, "corners": corners,
+              "roi": None, "corners_roi": None, "negative": bool(negative)}
+        if corners is not None:
+            fr["roi"], fr["corners_roi"] = plategen.make_roi(img, corners, rng)
+            if style != "classic":
+                fr["crop"], fr["corners_crop"], fr["crop_kind"] = camera.processed_crop(rng, img, corners)
         out.append(fr)
     return out
 
@@ -84,7 +117,7 @@ def label_record(frame, scene_path, roi_path, group_id, frame_no, crop_path=None
 
 
 def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes=True, write_rois=True,
-              progress=None, style="classic"):
+              progress=None, style="classic", scene_kind="classic"):
     """Generate count frames in groups of frames_per_group under out_dir; returns the number of frames."""
     frames_per_group = max(1, int(frames_per_group))
     n_groups = (int(count) + frames_per_group - 1) // frames_per_group
@@ -113,7 +146,7 @@ def write_set(out_dir, count, seed, frames_per_group=1, hard=False, write_scenes
         for g in range(n_groups):
             n = min(frames_per_group, int(count) - written)
             group_id = ("h" if hard else "g") + str(g + 1).zfill(digits)
-            for k, fr in enumerate(render_group(seed, g, n, hard=hard, style=style)):
+            for k, fr in enumerate(render_group(seed, g, n, hard=hard, style=style, scene_kind=scene_kind)):
                 name = "%s_f%d.jpg" % (group_id, k + 1)
                 scene_path = os.path.join(scene_dir, name)
                 roi_path = os.path.join(roi_dir, name)

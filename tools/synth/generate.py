@@ -27,6 +27,10 @@ def main():
     ap.add_argument("--style", choices=plategen.PLATE_STYLES, default="classic",
                     help="plate layout and faces: classic (as the committed samples), real (the layout measured "
                          "on real plates, training faces) or real_held_out (the same, faces no training set uses)")
+    ap.add_argument("--scene", choices=dataset.SCENE_KINDS, default="classic",
+                    help="classic (drawn scenes, as the committed samples), photo (photographed backdrops and busy "
+                         "car fronts, for the plate detector) or photo_held_out (the same from photographs and "
+                         "faces no training set uses)")
     args = ap.parse_args()
 
     cv2.setNumThreads(1)
@@ -48,7 +52,8 @@ def main():
                 print("  %d frames, %.1f/s" % (n, n / (time.time() - t0)), flush=True)
 
         n = dataset.write_set(args.out, args.count, args.seed, args.frames_per_group, args.hard,
-                              write_scenes=not args.no_scenes, progress=progress, style=args.style)
+                              write_scenes=not args.no_scenes, progress=progress, style=args.style,
+                              scene_kind=args.scene)
         dt = time.time() - t0
         print("%d frames in %s in %.1f s (%.1f frames/s)" % (n, args.out, dt, n / max(dt, 1e-9)))
     elif not args.contact_sheet:

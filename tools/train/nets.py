@@ -74,28 +74,35 @@ def widen_recognizer(state, width, seed=0):
     return new.state_dict()
 
 
-def recognizer_from_compiled(path, num_classes):
-    """A Recognizer holding a compiled model's weights. Export folds each batch-norm into the convolution
-    before it, so the batch-norms come back as identities that only add the folded bias; their
-    statistics are unknown until `recalibrate_batchnorm` measures them."""
+def conv_bn_pairs(model):
+    """(convolution, batch-norm) of every conv_bn block, in the order the export writes them."""
+    return [(m[0], m[1]) for m in model.modules()
+            if isinstance(m, nn.Sequential) and len(m) == 3 and isinstance(m[0], nn.Conv2d)
+            and isinstance(m[1], nn.BatchNorm2d)]
+
+
+def _compiled_convs(path):
     import onnx
     from onnx import numpy_helper
     graph = onnx.load(path).graph
     values = {t.name: numpy_helper.to_array(t) for t in graph.initializer}
-    convs = [n for n in graph.node if n.op_type == "Conv"]
-    # a widened recogniser is recognised by its first layer's channel count
-    width = values[convs[0].input[1]].shape[0] / 24.0 if convs else 1.0
-    model = Recognizer(num_classes, width)
-    layers = [(m[0], m[1]) for m in model.body] + [(model.head, None)]
+    return values, [n for n in graph.node if n.op_type == "Conv"]
+
+
+def _load_compiled(model, layers, values, convs, path):
+    """Copies the compiled convolutions into layers ((conv, batch-norm or None) in graph order). Export folds
+    each batch-norm into the convolution before it, so the batch-norms come back as identities that only add
+    the folded bias; their statistics are unknown until `recalibrate_batchnorm` measures them."""
+    name = type(model).__name__
     if len(convs) != len(layers):
-        raise SystemExit("%s: %d convolutions, a Recognizer has %d" % (path, len(convs), len(layers)))
+        raise SystemExit("%s: %d convolutions, a %s has %d" % (path, len(convs), name, len(layers)))
     with torch.no_grad():
         for node, (conv, bn) in zip(convs, layers):
             w = torch.from_numpy(values[node.input[1]].copy())
             b = torch.from_numpy(values[node.input[2]].copy())
             if w.shape != conv.weight.shape:
-                raise SystemExit("%s: weight %s where a Recognizer has %s" % (path, tuple(w.shape),
-                                                                              tuple(conv.weight.shape)))
+                raise SystemExit("%s: weight %s where a %s has %s" % (path, tuple(w.shape), name,
+                                                                      tuple(conv.weight.shape)))
             conv.weight.copy_(w)
             if bn is None:
                 conv.bias.copy_(b)
@@ -107,11 +114,29 @@ def recognizer_from_compiled(path, num_classes):
     return model
 
 
+def recognizer_from_compiled(path, num_classes):
+    """A Recognizer holding a compiled model's weights (batch-norms as identities, see _load_compiled)."""
+    values, convs = _compiled_convs(path)
+    # a widened recogniser is recognised by its first layer's channel count
+    width = values[convs[0].input[1]].shape[0] / 24.0 if convs else 1.0
+    model = Recognizer(num_classes, width)
+    layers = [(m[0], m[1]) for m in model.body] + [(model.head, None)]
+    return _load_compiled(model, layers, values, convs, path)
+
+
+def detector_from_compiled(path, size=320):
+    """A PlateDetector holding a compiled detector's weights (batch-norms as identities, see _load_compiled)."""
+    values, convs = _compiled_convs(path)
+    model = PlateDetector(size)
+    layers = conv_bn_pairs(model) + [(model.head[1], None)]
+    return _load_compiled(model, layers, values, convs, path)
+
+
 def recalibrate_batchnorm(model, batches):
-    """Gives the identity batch-norms of `recognizer_from_compiled` the mean and variance of their input
+    """Gives the identity batch-norms of `*_from_compiled` the mean and variance of their input
     over `batches`, with scale and shift chosen so that the model computes exactly what it did: training
     then normalises by batch statistics as it would have from the original checkpoint."""
-    pairs = [(m[0], m[1]) for m in model.body]
+    pairs = conv_bn_pairs(model)
     sums = [None] * len(pairs)
     hooks = []
 

@@ -6,6 +6,10 @@ group and character boxes in plate pixels.
 
   platebank.py --out DIR --count N --seed S [--hard-frac F] [--random-region-frac F]
                [--small-frac F] [--family-weights W W W W W] [--real-frac F] [--synth DIR]
+               [--photo-frac F [--negative-frac F] [--scene-pool train|held_out]]
+
+Scenes without a plate (--negative-frac) are kept for the plate detector only: load_banks leaves them
+out unless asked for them.
 """
 import argparse
 import os
@@ -52,13 +56,25 @@ def plate_texts(plate_plan, meta):
             "serial": serial, "upper": rows["upper"], "lower": lower}
 
 
-def make_group_records(dataset, seed, group, frames, hard, style="classic", processed=False):
+def negative_record(scene, style):
+    scene_small = cv2.resize(scene, (DET_SIZE, DET_SIZE), interpolation=cv2.INTER_AREA)
+    ok, scene_jpg = cv2.imencode(".jpg", scene_small, [cv2.IMWRITE_JPEG_QUALITY, 90])
+    return {"negative": True, "scene320_jpg": scene_jpg.tobytes(), "scene_size": (scene.shape[1], scene.shape[0]),
+            "plate_box": None, "style": style}
+
+
+def make_group_records(dataset, seed, group, frames, hard, style="classic", scene_kind="classic", negative=False,
+                       processed=False):
     """Frames of one vehicle, rendered the way the generated sets are.  With
     processed (real styles only), each ROI is instead the plate as another tool
     hands it on: straightened, then grey, equalised or thresholded."""
     records = []
-    for fr in dataset.render_group(seed, group, frames, hard=hard, style=style):
+    for fr in dataset.render_group(seed, group, frames, hard=hard, style=style, scene_kind=scene_kind,
+                                   negative=negative):
         plate_plan, meta, scene = fr["plate_plan"], fr["meta"], fr["scene"]
+        if fr["corners"] is None:
+            records.append(negative_record(scene, style))
+            continue
         roi = fr["roi"]
         corners = np.asarray(fr["corners"], np.float32).reshape(4, 2)
         corners_roi = np.asarray(fr["corners_roi"], np.float32).reshape(4, 2)
@@ -92,6 +108,8 @@ def make_group_records(dataset, seed, group, frames, hard, style="classic", proc
             "hard": hard,
             "style": style,
         })
+        if scene_kind != "classic":
+            records[-1]["scene_kind"] = scene_kind
     return records
 
 
@@ -158,11 +176,21 @@ def main():
     ap.add_argument("--processed-frac", type=float, default=0.0,
                     help="share of real-layout vehicles whose ROIs are straightened grey, equalised or "
                          "thresholded crops, as other plate tools hand them on")
+    ap.add_argument("--photo-frac", type=float, default=0.0,
+                    help="share of vehicles in photographed scenes with busy car fronts (synth/scene.py), "
+                         "for the plate detector")
+    ap.add_argument("--negative-frac", type=float, default=0.0,
+                    help="share of the photographed scenes that show no plate (detector training only)")
+    ap.add_argument("--scene-pool", choices=("train", "held_out"), default="train",
+                    help="photographs and faces of those scenes: held_out only for evaluation banks")
     args = ap.parse_args()
     plategen = common.import_plategen(args.synth)
     # its own stream, so that a bank without real-layout plates is the same as before
     style_pick = np.random.default_rng([args.seed, 79])
-    processed_pick = np.random.default_rng([args.seed, 80])
+    # and the same for the photographed scenes
+    scene_pick = np.random.default_rng([args.seed, 80])
+    photo_kind = "photo_held_out" if args.scene_pool == "held_out" else "photo"
+    processed_pick = np.random.default_rng([args.seed, 81])
     if args.random_region_frac > 0:
         use_random_regions(plategen, args.random_region_frac, args.seed)
     if args.small_frac > 0:
@@ -185,7 +213,12 @@ def main():
             hard = bool(rng.random() < args.hard_frac)
             style = "real" if args.real_frac > 0 and style_pick.random() < args.real_frac else "classic"
             processed = style == "real" and args.processed_frac > 0 and processed_pick.random() < args.processed_frac
-            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard, style, processed))
+            kind, negative = "classic", False
+            if args.photo_frac > 0 and scene_pick.random() < args.photo_frac:
+                kind = photo_kind
+                negative = bool(args.negative_frac > 0 and scene_pick.random() < args.negative_frac)
+            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard, style, kind, negative,
+                                              processed))
             group += 1
         with open(path + ".tmp", "wb") as f:
             pickle.dump(records, f, protocol=4)
@@ -201,22 +234,22 @@ def count_shards(bank_dirs):
     return sum(len(shard_names(d)) for d in bank_dirs)
 
 
-def load_banks(bank_dirs):
-    """All records of several banks, and their shard count."""
+def load_banks(bank_dirs, negatives=False):
+    """All records of several banks, and their shard count. Scenes without a plate only with negatives."""
     records, shards = [], 0
     for d in bank_dirs:
-        part, n = load_shards(d)
+        part, n = load_shards(d, negatives=negatives)
         records.extend(part)
         shards += n
     return records, shards
 
 
-def load_shards(bank_dir, limit=None):
+def load_shards(bank_dir, limit=None, negatives=False):
     names = shard_names(bank_dir)
     records = []
     for n in names[:limit]:
         with open(os.path.join(bank_dir, n), "rb") as f:
-            records.extend(pickle.load(f))
+            records.extend(r for r in pickle.load(f) if negatives or not r.get("negative"))
     return records, len(names)
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the training tools and the plate renderer need (Debian 12): the Python libraries and
-# every Japanese face the renderer draws from. The face list is tools/synth/fontset.py's; a test keeps
-# the two in step.
+# Installs what the training tools and the plate renderer need (Debian 12): the Python libraries,
+# every Japanese face the renderer draws from, and the packages of background photographs of the
+# photographed scenes. The lists are tools/synth/fontset.py's and tools/synth/scene.py's; tests keep
+# them in step.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -11,5 +12,6 @@ packages=(
   fonts-vlgothic fonts-mplus fonts-motoya-l-cedar fonts-motoya-l-maruberi fonts-komatuna fonts-konatu
   fonts-horai-umefont fonts-umeplus fonts-umeplus-cl fonts-migmix fonts-morisawa-bizud-gothic
   fonts-sawarabi-gothic fonts-kouzan-mouhitsu
+  plasma-workspace-wallpapers mate-backgrounds python3-skimage lomiri-wallpapers-20.04
 )
 bash scripts/apt_install.sh "${packages[@]}"

@@ -5,9 +5,13 @@ to models/rknn/plate_det.rknn.  The box it learns is the plate's outline
 grown by a margin on every side, so the cut keeps the whole plate for the
 corner regressor.
 
-  train_det.py --bank DIR [--minutes 30] [--out FILE]"""
+  train_det.py --bank DIR [DIR ...] [--bank-weights W ...] [--minutes 30] [--out FILE]
+               [--resume | --from-compiled MODEL] [--rank-weight R] [--keep-snapshots]
+
+Scenes without a plate (platebank.py --negative-frac) train every cell's score towards zero."""
 import argparse
 import os
+import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -26,21 +30,32 @@ MARGIN = 0.12
 
 
 def target_box(rec):
+    if rec.get("plate_box") is None:
+        return None
     x0, y0, x1, y1 = [float(v) for v in rec["plate_box"]]
     w, h = x1 - x0, y1 - y0
     return np.array([max(0.0, x0 - MARGIN * w), max(0.0, y0 - MARGIN * h),
                      min(1.0, x1 + MARGIN * w), min(1.0, y1 + MARGIN * h)], np.float32)
 
 
+NO_BOX = np.full(4, np.nan, np.float32)
+
+
 def sample(rec, rng, augment=True):
+    """(RGB picture, target box); the box is NaN for a scene without a plate."""
     img = cv2.imdecode(np.frombuffer(rec["scene320_jpg"], np.uint8), cv2.IMREAD_COLOR)
     box = target_box(rec)
+    empty = box is None
+    if empty:
+        box = np.float32([0.5, 0.5, 0.5, 0.5])  # any window holds nothing
     if augment:
         if rng.random() < 0.5:
             # zoom into a random window that still holds the whole box
             s = rng.uniform(0.6, 1.0)
             wx0 = rng.uniform(max(0.0, box[2] - s), min(box[0], 1.0 - s)) if box[2] - box[0] < s else None
             wy0 = rng.uniform(max(0.0, box[3] - s), min(box[1], 1.0 - s)) if box[3] - box[1] < s else None
+            if empty:
+                wx0, wy0 = rng.uniform(0, 1.0 - s), rng.uniform(0, 1.0 - s)
             if wx0 is not None and wy0 is not None:
                 x0, y0 = int(wx0 * SIZE), int(wy0 * SIZE)
                 n = max(16, int(s * SIZE))
@@ -58,32 +73,49 @@ def sample(rec, rng, augment=True):
             img = img[:, ::-1].copy()
             box = np.float32([1.0 - box[2], box[1], 1.0 - box[0], box[3]])
         img = rec_data.photometric(img, rng)
-    return cv2.cvtColor(img, cv2.COLOR_BGR2RGB), box
+    return cv2.cvtColor(img, cv2.COLOR_BGR2RGB), (NO_BOX if empty else box)
 
 
-def batch(records, rng, n, augment=True):
-    xs, ys = zip(*(sample(records[rng.integers(len(records))], rng, augment) for _ in range(n)))
+def batch(banks, rng, n, augment=True, weights=None):
+    """n samples; banks is a list of record lists, drawn by weights (default: by their sizes)."""
+    if weights is None:
+        weights = [len(b) for b in banks]
+    p = np.asarray(weights, np.float64) / float(np.sum(weights))
+    picks = []
+    for _ in range(n):
+        b = banks[int(rng.choice(len(banks), p=p))] if len(banks) > 1 else banks[0]
+        picks.append(b[rng.integers(len(b))])
+    xs, ys = zip(*(sample(r, rng, augment) for r in picks))
     x = torch.from_numpy(np.stack(xs).transpose(0, 3, 1, 2).astype(np.float32))
     return x, torch.from_numpy(np.stack(ys))
 
 
-def det_loss(model, x, boxes):
+def det_loss(model, x, boxes, rank_weight=0.0):
     raw = model.raw(x)
     n, _, g, _ = raw.shape
-    cx = (boxes[:, 0] + boxes[:, 2]) * 0.5 * g
-    cy = (boxes[:, 1] + boxes[:, 3]) * 0.5 * g
+    has = ~torch.isnan(boxes[:, 0])
+    safe = torch.where(has[:, None], boxes, torch.full_like(boxes, 0.5))
+    cx = (safe[:, 0] + safe[:, 2]) * 0.5 * g
+    cy = (safe[:, 1] + safe[:, 3]) * 0.5 * g
     col = cx.clamp(0, g - 1e-3).floor().long()
     row = cy.clamp(0, g - 1e-3).floor().long()
     obj = torch.zeros(n, g, g)
-    obj[torch.arange(n), row, col] = 1.0
+    obj[torch.arange(n), row, col] = has.float()
     logits = raw[:, 0]
     weight = torch.ones_like(obj) + obj * 20.0
     l_obj = F.binary_cross_entropy_with_logits(logits, obj, weight=weight)
-    rows = model.decode(raw).reshape(n, g, g, 6)
-    pred = rows[torch.arange(n), row, col, 2:6]
-    l_box = F.smooth_l1_loss(pred, boxes, beta=0.02) * 20.0
-    # the best-scoring cell must be the one that holds the box centre
-    return l_obj + l_box, l_obj.item(), l_box.item()
+    loss = l_obj
+    l_box = torch.zeros(())
+    if has.any():
+        rows = model.decode(raw).reshape(n, g, g, 6)
+        pred = rows[torch.arange(n), row, col, 2:6]
+        l_box = F.smooth_l1_loss(pred[has], boxes[has], beta=0.02) * 20.0
+        loss = loss + l_box
+        if rank_weight > 0:
+            # the best-scoring cell must be the one that holds the box centre: a softmax over the cells
+            target = (row * g + col)[has]
+            loss = loss + rank_weight * F.cross_entropy(logits.reshape(n, -1)[has], target)
+    return loss, l_obj.item(), l_box.item()
 
 
 def export(model, out, tmp_dir):
@@ -93,54 +125,91 @@ def export(model, out, tmp_dir):
     model.train()
 
 
+def save(model, step, args, minutes):
+    torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
+    export(model, args.out, os.path.dirname(args.ckpt))
+    if args.keep_snapshots:
+        # every snapshot stays beside --out, so that one can be chosen on a selection set afterwards
+        stem = args.out[:-len(".rknn")] if args.out.endswith(".rknn") else args.out
+        shutil.copyfile(args.out, "%s.%03dmin.rknn" % (stem, int(round(minutes))))
+
+
+def load(args):
+    banks, shards = [], 0
+    for d in args.bank:
+        part, n = platebank.load_banks([d], negatives=True)
+        banks.append(part)
+        shards += n
+    return banks, shards
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bank", required=True, nargs="+", help="one or more bank directories")
+    ap.add_argument("--bank-weights", type=float, nargs="+",
+                    help="how often each bank is drawn from (default: by its number of scenes)")
     ap.add_argument("--minutes", type=float, default=30.0)
+    ap.add_argument("--stop-after", type=float, help="end after this many minutes, on --minutes' schedule")
     ap.add_argument("--batch", type=int, default=24)
     ap.add_argument("--lr", type=float, default=2e-3)
     ap.add_argument("--seed", type=int, default=13)
     ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "plate_det.rknn"))
     ap.add_argument("--ckpt", default="/tmp/plate_train/det.pt")
     ap.add_argument("--export-every", type=float, default=10.0)
+    ap.add_argument("--keep-snapshots", action="store_true",
+                    help="keep every compiled snapshot beside --out as OUT.NNNmin.rknn")
     ap.add_argument("--resume", action="store_true", help="start from --ckpt's weights with a fresh schedule")
+    ap.add_argument("--from-compiled", metavar="MODEL",
+                    help="start from a compiled detector's weights (its batch-norm statistics measured again)")
+    ap.add_argument("--rank-weight", type=float, default=0.0,
+                    help="weight of a softmax over the cells that makes the plate's cell the best-scoring one")
     args = ap.parse_args()
+    if args.bank_weights is not None and len(args.bank_weights) != len(args.bank):
+        ap.error("--bank-weights needs one weight per --bank")
     common.seed_all(args.seed)
-    os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
+    os.makedirs(os.path.dirname(os.path.abspath(args.ckpt)), exist_ok=True)
+    rng = np.random.default_rng(args.seed)
+    banks, n_shards = load(args)
+    print("bank scenes %s, without a plate %d" % ([len(b) for b in banks],
+                                                  sum(r.get("negative", False) for b in banks for r in b)), flush=True)
     model = nets.PlateDetector(SIZE)
-    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     if args.resume and os.path.exists(args.ckpt):
         model.load_state_dict(torch.load(args.ckpt)["model"])
         print("resumed from %s" % args.ckpt, flush=True)
-    rng = np.random.default_rng(args.seed)
-    records, n_shards = platebank.load_banks(args.bank)
+    elif args.from_compiled:
+        model = nets.detector_from_compiled(args.from_compiled, SIZE)
+        calib = np.random.default_rng(args.seed + 1)
+        nets.recalibrate_batchnorm(model, (batch(banks, calib, args.batch, True, args.bank_weights)[0]
+                                           for _ in range(40)))
+        print("started from %s" % args.from_compiled, flush=True)
+    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     timer = common.Timer()
     step, last_export, avg = 0, 0.0, None
+    stop = args.minutes if args.stop_after is None else min(args.minutes, args.stop_after)
     model.train()
-    while timer.minutes() < args.minutes:
+    while timer.minutes() < stop:
         frac = timer.minutes() / args.minutes
         lr = args.lr * (0.02 + 0.98 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac))))
         for g in opt.param_groups:
             g["lr"] = lr
-        x, boxes = batch(records, rng, args.batch)
-        loss, lo, lb = det_loss(model, x, boxes)
+        x, boxes = batch(banks, rng, args.batch, True, args.bank_weights)
+        loss, lo, lb = det_loss(model, x, boxes, args.rank_weight)
         opt.zero_grad()
         loss.backward()
         opt.step()
         step += 1
-        cur = np.array([lo, lb])
+        cur = np.array([lo, lb, loss.item()])
         avg = cur if avg is None else 0.98 * avg + 0.02 * cur
         if step % 50 == 0:
-            print("step %d  %.1f min  lr %.5f  obj %.4f  box %.4f" % (step, timer.minutes(), lr, avg[0], avg[1]),
-                  flush=True)
+            print("step %d  %.1f min  lr %.5f  obj %.4f  box %.4f  all %.4f"
+                  % (step, timer.minutes(), lr, avg[0], avg[1], avg[2]), flush=True)
         if step % 300 == 0 and platebank.count_shards(args.bank) > n_shards:
-            records, n_shards = platebank.load_banks(args.bank)
+            banks, n_shards = load(args)
+            print("bank scenes now %s" % [len(b) for b in banks], flush=True)
         if timer.minutes() - last_export >= args.export_every:
-            torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
-            export(model, args.out, os.path.dirname(args.ckpt))
+            save(model, step, args, timer.minutes())
             last_export = timer.minutes()
-    torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
-    export(model, args.out, os.path.dirname(args.ckpt))
+    save(model, step, args, timer.minutes())
     print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
 
 
