@@ -2,6 +2,7 @@
 generator import, ONNX export through the model compiler, timing."""
 import os
 import random
+import shutil
 import subprocess
 import sys
 import time
@@ -133,6 +134,13 @@ def trainer_args(ap, minutes, batch, lr, seed, out, ckpt):
     ap.add_argument("--out", default=os.path.join(REPO, "models", "rknn", out))
     ap.add_argument("--ckpt", default=os.path.join("/tmp/plate_train", ckpt))
     ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
+
+
+def keep_snapshot(out, minutes):
+    """Copies the compiled model at out to OUT-stem.NNNmin.rknn, so that a snapshot can be chosen on a
+    selection set afterwards."""
+    stem = out[:-len(".rknn")] if out.endswith(".rknn") else out
+    shutil.copyfile(out, "%s.%03dmin.rknn" % (stem, int(round(minutes))))
 
 
 def resume(model, ckpt):

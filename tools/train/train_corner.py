@@ -112,16 +112,27 @@ def main():
     ap.add_argument("--bank", required=True)
     common.trainer_args(ap, minutes=40.0, batch=32, lr=2e-3, seed=11, out="plate_corner.rknn", ckpt="corner.pt")
     ap.add_argument("--resume", action="store_true", help="start from --ckpt's weights with a fresh schedule")
+    ap.add_argument("--from-compiled",
+                    help="start from a compiled corner model's weights instead of --ckpt (fresh schedule)")
+    ap.add_argument("--stop-after", type=float,
+                    help="minutes after which to stop, the schedule still set by --minutes (default: --minutes)")
+    ap.add_argument("--keep-snapshots", action="store_true",
+                    help="also keep every compiled snapshot as OUT-stem.NNNmin.rknn (minutes into the pass)")
     args = ap.parse_args()
     common.seed_all(args.seed)
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
     model = nets.CornerNet()
-    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     if args.resume:
         common.resume(model, args.ckpt)
     rng = np.random.default_rng(args.seed)
     bank = {}
     bank["records"], bank["shards"] = platebank.load_shards(args.bank)
+    if args.from_compiled:
+        model = nets.corner_from_compiled(args.from_compiled)
+        calib_rng = np.random.default_rng(args.seed + 1)
+        nets.recalibrate_batchnorm(model, (batch(bank["records"], calib_rng, args.batch)[0] for _ in range(30)))
+        print("started from %s" % args.from_compiled, flush=True)
+    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     model.train()
 
     def step():
@@ -134,12 +145,14 @@ def main():
         if len(os.listdir(args.bank)) > bank["shards"]:
             bank["records"], bank["shards"] = platebank.load_shards(args.bank)
 
-    def checkpoint(steps, _minutes):
+    def checkpoint(steps, minutes):
         torch.save({"model": model.state_dict(), "step": steps}, args.ckpt)
         export(model, args.out, os.path.dirname(args.ckpt))
+        if args.keep_snapshots:
+            common.keep_snapshot(args.out, minutes)
 
     common.train_for(args.minutes, opt, lambda frac: common.cosine_lr(args.lr, frac), step, checkpoint,
-                     args.export_every, every=[(300, reload)])
+                     args.export_every, stop=args.stop_after, every=[(300, reload)])
 
 
 if __name__ == "__main__":

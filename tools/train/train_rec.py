@@ -10,7 +10,6 @@ as they appear.  A compiled model is written at every checkpoint."""
 import argparse
 import copy
 import os
-import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -79,9 +78,7 @@ def save(model, ema, opt, step, args, minutes):
     torch.save({"model": kept.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
     export(kept, args.out, os.path.dirname(args.ckpt))
     if args.keep_snapshots:
-        # every snapshot stays beside --out, so that one can be chosen on a selection set afterwards
-        stem = args.out[:-len(".rknn")] if args.out.endswith(".rknn") else args.out
-        shutil.copyfile(args.out, "%s.%03dmin.rknn" % (stem, int(round(minutes))))
+        common.keep_snapshot(args.out, minutes)
 
 
 def main():
