@@ -134,13 +134,25 @@ std::vector<std::string> shard_platebench_args(const std::vector<std::string>& a
     return kept;
 }
 
+std::string pin_to_slot_cores(int jobs) {
+    if (jobs < 2) return "";
+    const std::string j = std::to_string(jobs);
+    // Slot s of J takes cores [s*c/J, (s+1)*c/J) of the c the job may use, at least one.
+    // Where those numbers are not the job's own cores (a cpuset that starts past 0),
+    // taskset refuses the trial run and the shard runs unpinned.
+    return "c=$(nproc); s=$(( ({%} - 1) % " + j + " )); a=$(( s * c / " + j + " )); b=$(( (s + 1) * c / " + j +
+           " - 1 )); [ \"$b\" -lt \"$a\" ] && b=$a; pin=; taskset -c \"$a-$b\" true 2>/dev/null && "
+           "pin=\"taskset -c $a-$b\"; ";
+}
+
 std::string shard_command(const std::string& platebench, const std::vector<std::string>& args,
-                          const std::string& cwd, bool remote) {
-    std::string run = "cd " + shell_quote(cwd) + " && " + (remote ? "" : "exec ") + shell_quote(platebench);
+                          const std::string& cwd, bool remote, int jobs) {
+    std::string run = "cd " + shell_quote(cwd) + " && " + (remote ? "" : "exec ") + "$pin " + shell_quote(platebench);
     for (const auto& a : args) run += " " + shell_quote(a);
     run += " --input-list \"$w\"/{}.csv --output-dir \"$w\"/{}.out";
-    if (!remote) return "w=$PWD; " + run;
-    return "w=$PWD; (" + run + ") && tar -C \"$w\" -cf \"$w\"/{}.tar {}.out && rm -rf \"$w\"/{}.out";
+    const std::string start = "w=$PWD; pin=; " + pin_to_slot_cores(jobs);
+    if (!remote) return start + run;
+    return start + "(" + run + ") && tar -C \"$w\" -cf \"$w\"/{}.tar {}.out && rm -rf \"$w\"/{}.out";
 }
 
 int machine_count(const RunOptions& options) {
@@ -199,7 +211,7 @@ int run_sharded(const RunOptions& options, std::ostream& out) {
     if (remote) parallel.insert(parallel.end(), {"--transferfile", "{}.csv", "--return", "{}.tar", "--cleanup"});
     parallel.push_back(shard_command(fs::absolute(options.platebench).string(),
                                      shard_platebench_args(options.platebench_args), fs::current_path().string(),
-                                     remote));
+                                     remote, options.jobs));
     parallel.push_back(":::");
     std::vector<std::string> shard_dirs;
     for (int s = 0; s < shards; ++s) {

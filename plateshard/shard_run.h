@@ -22,11 +22,17 @@ bool platebench_takes_value(const std::string& arg);
 // folder and --fail-on-error, which belong to the whole run.
 std::vector<std::string> shard_platebench_args(const std::vector<std::string>& args);
 
+// Shell words that set $pin to a taskset prefix giving parallel's job slot {%}
+// its share of the machine's cores, when there are `jobs` slots a machine. One
+// OpenCV thread pool a shard, sized to its cores, so that shards do not take
+// turns on the same cores. Empty for one slot.
+std::string pin_to_slot_cores(int jobs);
+
 // What parallel runs for shard {} (its files are {}.csv and {}.out in the job's
-// working folder). Remote: the output comes back as {}.tar, which parallel
-// returns and then removes there.
+// working folder), pinned as above. Remote: the output comes back as {}.tar,
+// which parallel returns and then removes there.
 std::string shard_command(const std::string& platebench, const std::vector<std::string>& args,
-                          const std::string& cwd, bool remote);
+                          const std::string& cwd, bool remote, int jobs);
 
 // Job slots parallel will have when every machine takes `jobs`: sshlogins
 // count one machine each, as do the lines of the files that are no comments.

@@ -1,5 +1,6 @@
 #include "driver/args.h"
 #include "driver/case_list.h"
+#include "driver/debug_picture.h"
 #include "driver/frame_pipeline.h"
 #include "driver/group_report.h"
 #include "driver/group_vote.h"
@@ -61,6 +62,7 @@ int run(int argc, char** argv) {
         ensure_dir(case_dir);
         FrameOutcome outcome =
             process_case(item, i, cases.size(), case_dir, args, use_plate_det, models, region_words, ocr_dict);
+        finish_debug_pictures();
         if (outcome.status == "correct") ++totals.frame_correct;
         else ++totals.frame_check_or_failed;
         write_text_file(case_dir + "/result.txt", result_txt(outcome.frame, outcome.status));

@@ -1,4 +1,5 @@
 #include "kana/kana_fallback.h"
+#include "driver/debug_picture.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -43,7 +44,9 @@ size_t count_prefix(const std::vector<std::string>& lines, const std::string& pr
     return n;
 }
 
+// The debug pictures are written in the background; wait for them first.
 std::vector<std::string> fallback_files(const std::string& dir) {
+    finish_debug_pictures();
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     return names;
@@ -163,6 +166,7 @@ TEST(KanaFallback, LogsEveryReading) {
     const std::vector<std::string> lines = lines_of(::testing::internal::GetCapturedStderr());
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "[KANA_FALLBACK] roi_kana_narrow_low_up4x text= 愛1  kana=あ kana_constrained=ね");
+    finish_debug_pictures();
     EXPECT_TRUE(fs::exists(dir.str() + "/kana_fallback_roi_kana_narrow_low_up4x.jpg"));
 }
 

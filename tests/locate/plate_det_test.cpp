@@ -1,4 +1,5 @@
 #include "locate/plate_det.h"
+#include "driver/debug_picture.h"
 
 #include "stage_fixtures.h"
 
@@ -91,6 +92,7 @@ TEST(RunPlateDet, RowsOfAllTensorsSortedByScore) {
     const cv::Mat scene(100, 200, CV_8UC3, cv::Scalar(0, 0, 0));
     testing::internal::CaptureStderr();
     const std::vector<PlateDetection> got = run_plate_det(&model, scene, 0.5f, dir);
+    finish_debug_pictures();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].box, cv::Rect(5, 5, 56, 46)); // second tensor, score fifth
@@ -114,11 +116,13 @@ TEST(RunPlateDet, NothingFoundWarnsAndFallsBackToTheScene) {
     const cv::Mat scene(100, 200, CV_8UC3, cv::Scalar(0, 0, 0));
     testing::internal::CaptureStderr();
     const std::vector<PlateDetection> got = run_plate_det(&model, scene, 0.5f, dir);
+    finish_debug_pictures();
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "[WARN] plate_det produced no valid final boxes. Fallback to full image ROI.\n");
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].box, cv::Rect(0, 0, 200, 100));
     EXPECT_EQ(got[0].score, 0.0f);
+    finish_debug_pictures();
     EXPECT_EQ(cv::imread(dir + "/plate_det_debug.jpg").at<cv::Vec3b>(50, 0)[1] > 200, true);
 }
 
@@ -128,5 +132,6 @@ TEST(RunPlateDet, ModelErrorsPassThroughWithoutAFile) {
     const std::string& dir = temp.path;
     // An unloaded model has no input description to size the picture from.
     EXPECT_THROW(run_plate_det(&unloaded, cv::Mat(100, 200, CV_8UC3), 0.5f, dir), std::out_of_range);
+    finish_debug_pictures();
     EXPECT_TRUE(std::filesystem::is_empty(dir));
 }

@@ -1,4 +1,5 @@
 #include "ocr/ocr_variants.h"
+#include "driver/debug_picture.h"
 
 #include "stage_fixtures.h"
 
@@ -15,7 +16,9 @@
 
 namespace {
 
+// The debug pictures are written in the background; wait for them first.
 std::vector<std::string> files_in(const std::string& dir) {
+    finish_debug_pictures();
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());

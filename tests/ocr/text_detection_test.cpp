@@ -1,4 +1,5 @@
 #include "ocr/text_detection.h"
+#include "driver/debug_picture.h"
 
 #include "stage_fixtures.h"
 
@@ -148,6 +149,7 @@ TEST(RunPpocrDet, RawScoresThroughTheModelAndDebugPictures) {
     const std::string& dir = temp.path;
     const cv::Mat plate(96, 320, CV_8UC3, cv::Scalar(200, 200, 200));
     const std::vector<TextBox> boxes = run_ppocr_det_boxes(model, plate, dir + "/p", 0.3f);
+    finish_debug_pictures();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].rect, cv::Rect(45, 26, 160, 24));
     EXPECT_EQ(cv::imread(dir + "/p_det_mask.jpg").size(), plate.size());
@@ -160,6 +162,7 @@ TEST(RunPpocrDet, EmptyMapStillWritesBothPictures) {
     const TempDir temp("det_none");
     const std::string& dir = temp.path;
     EXPECT_TRUE(run_ppocr_det_boxes(model, cv::Mat(96, 320, CV_8UC3, cv::Scalar(0, 0, 0)), dir + "/p", 0.3f).empty());
+    finish_debug_pictures();
     EXPECT_TRUE(std::filesystem::exists(dir + "/p_det_mask.jpg"));
     EXPECT_TRUE(std::filesystem::exists(dir + "/p_det_boxes.jpg"));
 }
@@ -172,5 +175,6 @@ TEST(RunPpocrDet, NonSquareOutputWarnsAndWritesNothing) {
     testing::internal::CaptureStderr();
     EXPECT_TRUE(run_ppocr_det_boxes(model, cv::Mat(96, 320, CV_8UC3, cv::Scalar(0, 0, 0)), dir + "/p", 0.3f).empty());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "[WARN] unexpected ppocr det output elems=11, skip DB boxes.\n");
+    finish_debug_pictures();
     EXPECT_TRUE(std::filesystem::is_empty(dir));
 }

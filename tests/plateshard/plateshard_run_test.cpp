@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -267,6 +268,29 @@ TEST_F(PlateshardRun, TwoJobsGiveOneRunsTree) {
         EXPECT_FALSE(work_folders_left());
         fs::remove_all(dir / "one");
         fs::remove_all(dir / "out");
+    }
+}
+
+// Two shards on one machine: each on its own half of the cores, so their OpenCV
+// thread pools do not take turns on the same ones.
+TEST_F(PlateshardRun, EachJobSlotRunsOnItsShareOfTheCores) {
+    REQUIRE_PROGRAM("parallel");
+    put(dir / "pinned.sh", "#!/bin/sh\ngrep Cpus_allowed_list /proc/self/status >> cores.log\nexec " +
+                                std::string(PLATEBENCH_BIN) + " \"$@\"\n");
+    fs::permissions(dir / "pinned.sh", fs::perms::owner_all);
+    std::vector<std::string> args = {"run", "-j", "2", "--platebench", (dir / "pinned.sh").string()};
+    for (const auto& o : platebench_options(kConfigs[0])) args.push_back(o);
+    args.insert(args.end(), {"--output-dir", "out"});
+    const CommandResult r = plateshard(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::ifstream log(dir / "cores.log");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 2u);
+    cpu_set_t mine;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(mine), &mine), 0);
+    if (CPU_COUNT(&mine) >= 2) {
+        EXPECT_NE(lines[0], lines[1]);
     }
 }
 

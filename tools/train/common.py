@@ -2,6 +2,7 @@
 generator import, ONNX export through the model compiler, timing."""
 import os
 import random
+import shutil
 import subprocess
 import sys
 import time
@@ -122,3 +123,75 @@ class Timer:
 
     def minutes(self):
         return (time.time() - self.t0) / 60.0
+
+
+def trainer_args(ap, minutes, batch, lr, seed, out, ckpt):
+    """The options every trainer takes, with its own defaults."""
+    ap.add_argument("--minutes", type=float, default=minutes)
+    ap.add_argument("--batch", type=int, default=batch)
+    ap.add_argument("--lr", type=float, default=lr)
+    ap.add_argument("--seed", type=int, default=seed)
+    ap.add_argument("--out", default=os.path.join(REPO, "models", "rknn", out))
+    ap.add_argument("--ckpt", default=os.path.join("/tmp/plate_train", ckpt))
+    ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
+
+
+def keep_snapshot(out, minutes):
+    """Copies the compiled model at out to OUT-stem.NNNmin.rknn, so that a snapshot can be chosen on a
+    selection set afterwards."""
+    stem = out[:-len(".rknn")] if out.endswith(".rknn") else out
+    shutil.copyfile(out, "%s.%03dmin.rknn" % (stem, int(round(minutes))))
+
+
+def resume(model, ckpt):
+    """Loads --ckpt's weights into model, where there is a checkpoint."""
+    if os.path.exists(ckpt):
+        model.load_state_dict(torch.load(ckpt)["model"])
+        print("resumed from %s" % ckpt, flush=True)
+
+
+def cosine_lr(base, frac, floor=0.02, warm=0.0):
+    """base falling along half a cosine to floor * base as frac goes 0 -> 1, after a linear
+    warm-up from a tenth of it over the first `warm` of the pass."""
+    if warm > 0 and frac <= warm:
+        return base * max(0.1, frac / warm)
+    return base * (floor + (1.0 - floor) * 0.5 * (1 + np.cos(np.pi * min(1.0, frac))))
+
+
+def backward_step(opt, loss, clip_params=None, clip=0.0):
+    opt.zero_grad()
+    loss.backward()
+    if clip_params is not None:
+        torch.nn.utils.clip_grad_norm_(clip_params, clip)
+    opt.step()
+
+
+def train_for(minutes, opt, lr_at, step, checkpoint, export_every, stop=None, first_step=0, every=()):
+    """The time-boxed loop of the trainers.  Until `stop` minutes (default `minutes`) have passed:
+    sets opt's learning rate to lr_at(fraction of `minutes` gone), runs step() (one batch, its
+    backward pass and optimiser step; returns {name: number}, printed as running averages every 50
+    steps), runs f() of each (n, f) in `every` every n steps, and checkpoint(steps, minutes) every
+    export_every minutes and once at the end.  Returns the step count."""
+    timer = Timer()
+    stop = minutes if stop is None else min(minutes, stop)
+    n, last_export, avg = first_step, 0.0, None
+    while timer.minutes() < stop:
+        lr = lr_at(timer.minutes() / minutes)
+        for g in opt.param_groups:
+            g["lr"] = lr
+        shown = step()
+        n += 1
+        cur = np.array(list(shown.values()), np.float64)
+        avg = cur if avg is None else 0.98 * avg + 0.02 * cur
+        if n % 50 == 0:
+            print("step %d  %.1f min  lr %.5f  " % (n, timer.minutes(), lr) +
+                  "  ".join("%s %.4f" % (k, v) for k, v in zip(shown, avg)), flush=True)
+        for every_n, f in every:
+            if n % every_n == 0:
+                f()
+        if timer.minutes() - last_export >= export_every:
+            checkpoint(n, timer.minutes())
+            last_export = timer.minutes()
+    checkpoint(n, timer.minutes())
+    print("done: %d steps in %.1f min" % (n, timer.minutes()), flush=True)
+    return n

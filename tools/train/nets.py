@@ -132,6 +132,14 @@ def detector_from_compiled(path, size=320):
     return _load_compiled(model, layers, values, convs, path)
 
 
+def corner_from_compiled(path):
+    """A CornerNet holding a compiled corner model's weights (batch-norms as identities, see _load_compiled)."""
+    values, convs = _compiled_convs(path)
+    model = CornerNet()
+    layers = conv_bn_pairs(model) + [(model.f2[1], None)]
+    return _load_compiled(model, layers, values, convs, path)
+
+
 def recalibrate_batchnorm(model, batches):
     """Gives the identity batch-norms of `*_from_compiled` the mean and variance of their input
     over `batches`, with scale and shift chosen so that the model computes exactly what it did: training

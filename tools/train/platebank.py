@@ -63,8 +63,11 @@ def negative_record(scene, style):
             "plate_box": None, "style": style}
 
 
-def make_group_records(dataset, seed, group, frames, hard, style="classic", scene_kind="classic", negative=False):
-    """Frames of one vehicle, rendered the way the generated sets are."""
+def make_group_records(dataset, seed, group, frames, hard, style="classic", scene_kind="classic", negative=False,
+                       processed=False):
+    """Frames of one vehicle, rendered the way the generated sets are.  With
+    processed (real styles only), each ROI is instead the plate as another tool
+    hands it on: straightened, then grey, equalised or thresholded."""
     records = []
     for fr in dataset.render_group(seed, group, frames, hard=hard, style=style, scene_kind=scene_kind,
                                    negative=negative):
@@ -75,6 +78,9 @@ def make_group_records(dataset, seed, group, frames, hard, style="classic", scen
         roi = fr["roi"]
         corners = np.asarray(fr["corners"], np.float32).reshape(4, 2)
         corners_roi = np.asarray(fr["corners_roi"], np.float32).reshape(4, 2)
+        if processed and "crop" in fr:
+            roi = fr["crop"]
+            corners_roi = np.asarray(fr["corners_crop"], np.float32).reshape(4, 2)
         sh, sw = scene.shape[:2]
         x0, y0 = corners.min(0)
         x1, y1 = corners.max(0)
@@ -167,6 +173,9 @@ def main():
     ap.add_argument("--real-frac", type=float, default=0.0,
                     help="share of vehicles whose plate is drawn in the layout measured on real plates, "
                          "with the training faces (the rest as before)")
+    ap.add_argument("--processed-frac", type=float, default=0.0,
+                    help="share of real-layout vehicles whose ROIs are straightened grey, equalised or "
+                         "thresholded crops, as other plate tools hand them on")
     ap.add_argument("--photo-frac", type=float, default=0.0,
                     help="share of vehicles in photographed scenes with busy car fronts (synth/scene.py), "
                          "for the plate detector")
@@ -181,6 +190,7 @@ def main():
     # and the same for the photographed scenes
     scene_pick = np.random.default_rng([args.seed, 80])
     photo_kind = "photo_held_out" if args.scene_pool == "held_out" else "photo"
+    processed_pick = np.random.default_rng([args.seed, 81])
     if args.random_region_frac > 0:
         use_random_regions(plategen, args.random_region_frac, args.seed)
     if args.small_frac > 0:
@@ -202,11 +212,13 @@ def main():
         while len(records) < min(args.shard, args.count - s * args.shard):
             hard = bool(rng.random() < args.hard_frac)
             style = "real" if args.real_frac > 0 and style_pick.random() < args.real_frac else "classic"
+            processed = style == "real" and args.processed_frac > 0 and processed_pick.random() < args.processed_frac
             kind, negative = "classic", False
             if args.photo_frac > 0 and scene_pick.random() < args.photo_frac:
                 kind = photo_kind
                 negative = bool(args.negative_frac > 0 and scene_pick.random() < args.negative_frac)
-            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard, style, kind, negative))
+            records.extend(make_group_records(dataset, args.seed, group, args.frames, hard, style, kind, negative,
+                                              processed))
             group += 1
         with open(path + ".tmp", "wb") as f:
             pickle.dump(records, f, protocol=4)

@@ -110,50 +110,49 @@ def export(model, out, tmp_dir):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bank", required=True)
-    ap.add_argument("--minutes", type=float, default=40.0)
-    ap.add_argument("--batch", type=int, default=32)
-    ap.add_argument("--lr", type=float, default=2e-3)
-    ap.add_argument("--seed", type=int, default=11)
-    ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "plate_corner.rknn"))
-    ap.add_argument("--ckpt", default="/tmp/plate_train/corner.pt")
-    ap.add_argument("--export-every", type=float, default=10.0)
+    common.trainer_args(ap, minutes=40.0, batch=32, lr=2e-3, seed=11, out="plate_corner.rknn", ckpt="corner.pt")
     ap.add_argument("--resume", action="store_true", help="start from --ckpt's weights with a fresh schedule")
+    ap.add_argument("--from-compiled",
+                    help="start from a compiled corner model's weights instead of --ckpt (fresh schedule)")
+    ap.add_argument("--stop-after", type=float,
+                    help="minutes after which to stop, the schedule still set by --minutes (default: --minutes)")
+    ap.add_argument("--keep-snapshots", action="store_true",
+                    help="also keep every compiled snapshot as OUT-stem.NNNmin.rknn (minutes into the pass)")
     args = ap.parse_args()
     common.seed_all(args.seed)
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
     model = nets.CornerNet()
-    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
-    if args.resume and os.path.exists(args.ckpt):
-        model.load_state_dict(torch.load(args.ckpt)["model"])
-        print("resumed from %s" % args.ckpt, flush=True)
+    if args.resume:
+        common.resume(model, args.ckpt)
     rng = np.random.default_rng(args.seed)
-    records, n_shards = platebank.load_shards(args.bank)
-    timer = common.Timer()
-    step, last_export, loss_avg = 0, 0.0, None
+    bank = {}
+    bank["records"], bank["shards"] = platebank.load_shards(args.bank)
+    if args.from_compiled:
+        model = nets.corner_from_compiled(args.from_compiled)
+        calib_rng = np.random.default_rng(args.seed + 1)
+        nets.recalibrate_batchnorm(model, (batch(bank["records"], calib_rng, args.batch)[0] for _ in range(30)))
+        print("started from %s" % args.from_compiled, flush=True)
+    opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     model.train()
-    while timer.minutes() < args.minutes:
-        frac = timer.minutes() / args.minutes
-        lr = args.lr * (0.02 + 0.98 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac))))
-        for g in opt.param_groups:
-            g["lr"] = lr
-        x, y = batch(records, rng, args.batch)
+
+    def step():
+        x, y = batch(bank["records"], rng, args.batch)
         loss = loss_fn(model, x, y)
-        opt.zero_grad()
-        loss.backward()
-        opt.step()
-        step += 1
-        loss_avg = loss.item() if loss_avg is None else 0.98 * loss_avg + 0.02 * loss.item()
-        if step % 50 == 0:
-            print("step %d  %.1f min  lr %.5f  loss %.5f" % (step, timer.minutes(), lr, loss_avg), flush=True)
-        if step % 300 == 0 and len(os.listdir(args.bank)) > n_shards:
-            records, n_shards = platebank.load_shards(args.bank)
-        if timer.minutes() - last_export >= args.export_every:
-            torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
-            export(model, args.out, os.path.dirname(args.ckpt))
-            last_export = timer.minutes()
-    torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
-    export(model, args.out, os.path.dirname(args.ckpt))
-    print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
+        common.backward_step(opt, loss)
+        return {"loss": loss.item()}
+
+    def reload():
+        if len(os.listdir(args.bank)) > bank["shards"]:
+            bank["records"], bank["shards"] = platebank.load_shards(args.bank)
+
+    def checkpoint(steps, minutes):
+        torch.save({"model": model.state_dict(), "step": steps}, args.ckpt)
+        export(model, args.out, os.path.dirname(args.ckpt))
+        if args.keep_snapshots:
+            common.keep_snapshot(args.out, minutes)
+
+    common.train_for(args.minutes, opt, lambda frac: common.cosine_lr(args.lr, frac), step, checkpoint,
+                     args.export_every, stop=args.stop_after, every=[(300, reload)])
 
 
 if __name__ == "__main__":

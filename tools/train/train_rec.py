@@ -10,7 +10,6 @@ as they appear.  A compiled model is written at every checkpoint."""
 import argparse
 import copy
 import os
-import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -79,22 +78,15 @@ def save(model, ema, opt, step, args, minutes):
     torch.save({"model": kept.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
     export(kept, args.out, os.path.dirname(args.ckpt))
     if args.keep_snapshots:
-        # every snapshot stays beside --out, so that one can be chosen on a selection set afterwards
-        stem = args.out[:-len(".rknn")] if args.out.endswith(".rknn") else args.out
-        shutil.copyfile(args.out, "%s.%03dmin.rknn" % (stem, int(round(minutes))))
+        common.keep_snapshot(args.out, minutes)
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bank", required=True, nargs="+")
-    ap.add_argument("--minutes", type=float, default=60.0)
-    ap.add_argument("--batch", type=int, default=48)
-    ap.add_argument("--lr", type=float, default=2e-3)
-    ap.add_argument("--seed", type=int, default=7)
+    common.trainer_args(ap, minutes=60.0, batch=48, lr=2e-3, seed=7, out="ppocrv6_rec.rknn", ckpt="rec.pt")
     ap.add_argument("--dict", help="OCR dictionary (default: <synth repo>/dict/ppocrv6_rec_dict.txt)")
     ap.add_argument("--synth", help="directory holding the synth package")
-    ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "ppocrv6_rec.rknn"))
-    ap.add_argument("--ckpt", default="/tmp/plate_train/rec.pt")
     ap.add_argument("--resume", action="store_true",
                     help="start from --ckpt's weights with a fresh schedule (fine-tuning)")
     ap.add_argument("--upper-boost", type=float, default=1.0,
@@ -107,7 +99,6 @@ def main():
                     help="minutes after which to stop, the schedule still set by --minutes (default: --minutes)")
     ap.add_argument("--width", type=float, default=1.0,
                     help="channel multiplier; a narrower --ckpt is widened to it on --resume")
-    ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
     ap.add_argument("--from-compiled",
                     help="start from a compiled recogniser's weights instead of --ckpt (fresh schedule)")
     ap.add_argument("--keep-snapshots", action="store_true",
@@ -123,15 +114,15 @@ def main():
     num_classes = len(chars) + 1
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
     model = nets.Recognizer(num_classes, args.width)
-    step = 0
+    step_count = 0
     if args.resume and os.path.exists(args.ckpt):
         state = torch.load(args.ckpt)
         if state["model"]["head.weight"].shape[1] < model.head.weight.shape[1]:
             state["model"] = nets.widen_recognizer(state["model"], args.width, args.seed)
             print("widened the checkpoint to width %.2f" % args.width, flush=True)
         model.load_state_dict(state["model"])
-        step = state["step"]
-        print("resumed from step %d" % step, flush=True)
+        step_count = state["step"]
+        print("resumed from step %d" % step_count, flush=True)
     if args.upper_boost != 1.0:
         for i, kind in enumerate(rec_data.CROP_KINDS):
             if kind in ("det_upper", "upper_row", "det_group"):
@@ -151,46 +142,31 @@ def main():
         print("started from %s" % args.from_compiled, flush=True)
     opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     ema = average_model(model) if args.ema > 0 else None
-    timer = common.Timer()
-    last_export = 0.0
-    loss_avg = None
+    bank = {"records": records, "shards": n_shards}
     model.train()
-    stop = args.minutes if args.stop_after is None else min(args.minutes, args.stop_after)
-    while timer.minutes() < stop:
-        frac = timer.minutes() / args.minutes
-        warm = 0.01 if args.resume or args.from_compiled else 0.05
-        lr = args.lr * (0.03 + 0.97 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac)))) if frac > warm else \
-            args.lr * max(0.1, frac / warm)
-        for g in opt.param_groups:
-            g["lr"] = lr
-        x, tgt, lens = make_batch(records, rng, args.batch, index, predicted_frac=predicted_frac)
+
+    def step():
+        x, tgt, lens = make_batch(bank["records"], rng, args.batch, index, predicted_frac=predicted_frac)
         logits = model(x)                                  # N, T, C
         logp = F.log_softmax(logits, 2).permute(1, 0, 2)    # T, N, C
         in_lens = torch.full((x.shape[0],), logp.shape[0], dtype=torch.long)
         loss = F.ctc_loss(logp, tgt, in_lens, lens, blank=0, zero_infinity=True)
-        opt.zero_grad()
-        loss.backward()
-        torch.nn.utils.clip_grad_norm_(model.parameters(), 5.0)
-        opt.step()
-        step += 1
+        common.backward_step(opt, loss, model.parameters(), 5.0)
         if ema is not None:
             update_average(ema, model, args.ema)
-        loss_avg = loss.item() if loss_avg is None else 0.98 * loss_avg + 0.02 * loss.item()
-        if step % 50 == 0:
-            print("step %d  %.1f min  lr %.5f  loss %.4f" % (step, timer.minutes(), lr, loss_avg), flush=True)
-        if step % 200 == 0:
-            fresh, n_now = platebank.load_banks(args.bank) if platebank.count_shards(args.bank) > n_shards \
-                else (None, 0)
-            if fresh:
-                records, n_shards = fresh, n_now
-                if args.corner_model:
-                    rec_data.predict_corners(records, args.corner_model)
-                print("bank records %d" % len(records), flush=True)
-        if timer.minutes() - last_export >= args.export_every:
-            save(model, ema, opt, step, args, timer.minutes())
-            last_export = timer.minutes()
-    save(model, ema, opt, step, args, timer.minutes())
-    print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
+        return {"loss": loss.item()}
+
+    def reload():
+        if platebank.count_shards(args.bank) > bank["shards"]:
+            bank["records"], bank["shards"] = platebank.load_banks(args.bank)
+            if args.corner_model:
+                rec_data.predict_corners(bank["records"], args.corner_model)
+            print("bank records %d" % len(bank["records"]), flush=True)
+
+    warm = 0.01 if args.resume or args.from_compiled else 0.05
+    common.train_for(args.minutes, opt, lambda frac: common.cosine_lr(args.lr, frac, 0.03, warm), step,
+                     lambda steps, minutes: save(model, ema, opt, steps, args, minutes), args.export_every,
+                     stop=args.stop_after, first_step=step_count, every=[(200, reload)])
 
 
 if __name__ == "__main__":

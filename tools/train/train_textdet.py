@@ -67,13 +67,7 @@ def export(model, out, tmp_dir):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bank", required=True)
-    ap.add_argument("--minutes", type=float, default=20.0)
-    ap.add_argument("--batch", type=int, default=12)
-    ap.add_argument("--lr", type=float, default=3e-3)
-    ap.add_argument("--seed", type=int, default=17)
-    ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "ppocrv6_det.rknn"))
-    ap.add_argument("--ckpt", default="/tmp/plate_train/textdet.pt")
-    ap.add_argument("--export-every", type=float, default=10.0)
+    common.trainer_args(ap, minutes=20.0, batch=12, lr=3e-3, seed=17, out="ppocrv6_det.rknn", ckpt="textdet.pt")
     args = ap.parse_args()
     common.seed_all(args.seed)
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
@@ -81,34 +75,24 @@ def main():
     opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     rng = np.random.default_rng(args.seed)
     records, _ = platebank.load_shards(args.bank)
-    timer = common.Timer()
-    step, last_export, avg = 0, 0.0, None
     model.train()
-    while timer.minutes() < args.minutes:
-        frac = timer.minutes() / args.minutes
-        lr = args.lr * (0.02 + 0.98 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac))))
-        for g in opt.param_groups:
-            g["lr"] = lr
+
+    def step():
         x, y = batch(records, rng, args.batch)
         logits = model.logits(x)
         p = torch.sigmoid(logits)
         bce = F.binary_cross_entropy_with_logits(logits, y)
         dice = 1.0 - (2 * (p * y).sum((1, 2, 3)) + 1) / (p.sum((1, 2, 3)) + y.sum((1, 2, 3)) + 1)
         loss = bce + dice.mean()
-        opt.zero_grad()
-        loss.backward()
-        opt.step()
-        step += 1
-        avg = loss.item() if avg is None else 0.98 * avg + 0.02 * loss.item()
-        if step % 50 == 0:
-            print("step %d  %.1f min  lr %.5f  loss %.4f" % (step, timer.minutes(), lr, avg), flush=True)
-        if timer.minutes() - last_export >= args.export_every:
-            torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
-            export(model, args.out, os.path.dirname(args.ckpt))
-            last_export = timer.minutes()
-    torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
-    export(model, args.out, os.path.dirname(args.ckpt))
-    print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
+        common.backward_step(opt, loss)
+        return {"loss": loss.item()}
+
+    def checkpoint(steps, _minutes):
+        torch.save({"model": model.state_dict(), "step": steps}, args.ckpt)
+        export(model, args.out, os.path.dirname(args.ckpt))
+
+    common.train_for(args.minutes, opt, lambda frac: common.cosine_lr(args.lr, frac), step, checkpoint,
+                     args.export_every)
 
 
 if __name__ == "__main__":
