@@ -604,7 +604,7 @@ def _jittered_pose(rng, pose, amount):
 
 
 def _reflect(rng, layer, bg):
-    """Paint and glass mirror the surroundings: a blurred, upside-down part of the backdrop over the car."""
+    """Paint and glass mirror the surroundings: a blurred, upside-down piece of the backdrop over the car."""
     h, w = layer.shape[:2]
     bh, bw = bg.shape[:2]
     y0 = int(rng.integers(0, max(1, bh // 2)))
