@@ -13,6 +13,7 @@ packages=(
   chromium
   dpkg-dev file
   parallel openssh-server rsync
+  plasma-workspace-wallpapers mate-backgrounds lomiri-wallpapers-20.04 python3-skimage
 )
 bash scripts/apt_install.sh "${packages[@]}"
 

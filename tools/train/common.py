@@ -66,6 +66,15 @@ def export_onnx(model, dummy, path, output_names):
                       output_names=output_names, do_constant_folding=True)
 
 
+def export_compiled(model, out, tmp_dir, stem, w, h, output):
+    """Exports model (one 1x3xHxW input) to tmp_dir/STEM.onnx, compiles it to out, and puts the model back
+    into training mode."""
+    onnx_path = os.path.join(tmp_dir, stem + ".onnx")
+    export_onnx(model, torch.zeros(1, 3, h, w), onnx_path, [output])
+    compile_model(onnx_path, out, w, h)
+    model.train()
+
+
 def compile_model(onnx_path, out_path, w, h):
     """Our networks divide by 255 themselves, so no mean/std is folded."""
     subprocess.run([sys.executable, COMPILER, onnx_path, out_path, "--input-size", "%dx%d" % (w, h)],

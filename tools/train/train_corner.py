@@ -101,10 +101,7 @@ def loss_fn(model, x, y):
 
 
 def export(model, out, tmp_dir):
-    onnx_path = os.path.join(tmp_dir, "corner.onnx")
-    common.export_onnx(model, torch.zeros(1, 3, IN_H, IN_W), onnx_path, ["corners"])
-    common.compile_model(onnx_path, out, IN_W, IN_H)
-    model.train()
+    common.export_compiled(model, out, tmp_dir, "corner", IN_W, IN_H, "corners")
 
 
 def main():

@@ -11,7 +11,6 @@ corner regressor.
 Scenes without a plate (platebank.py --negative-frac) train every cell's score towards zero."""
 import argparse
 import os
-import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -119,19 +118,14 @@ def det_loss(model, x, boxes, rank_weight=0.0):
 
 
 def export(model, out, tmp_dir):
-    onnx_path = os.path.join(tmp_dir, "det.onnx")
-    common.export_onnx(model, torch.zeros(1, 3, SIZE, SIZE), onnx_path, ["rows"])
-    common.compile_model(onnx_path, out, SIZE, SIZE)
-    model.train()
+    common.export_compiled(model, out, tmp_dir, "det", SIZE, SIZE, "rows")
 
 
 def save(model, step, args, minutes):
     torch.save({"model": model.state_dict(), "step": step}, args.ckpt)
     export(model, args.out, os.path.dirname(args.ckpt))
     if args.keep_snapshots:
-        # every snapshot stays beside --out, so that one can be chosen on a selection set afterwards
-        stem = args.out[:-len(".rknn")] if args.out.endswith(".rknn") else args.out
-        shutil.copyfile(args.out, "%s.%03dmin.rknn" % (stem, int(round(minutes))))
+        common.keep_snapshot(args.out, minutes)
 
 
 def load(args):
@@ -148,14 +142,8 @@ def main():
     ap.add_argument("--bank", required=True, nargs="+", help="one or more bank directories")
     ap.add_argument("--bank-weights", type=float, nargs="+",
                     help="how often each bank is drawn from (default: by its number of scenes)")
-    ap.add_argument("--minutes", type=float, default=30.0)
+    common.trainer_args(ap, minutes=30.0, batch=24, lr=2e-3, seed=13, out="plate_det.rknn", ckpt="det.pt")
     ap.add_argument("--stop-after", type=float, help="end after this many minutes, on --minutes' schedule")
-    ap.add_argument("--batch", type=int, default=24)
-    ap.add_argument("--lr", type=float, default=2e-3)
-    ap.add_argument("--seed", type=int, default=13)
-    ap.add_argument("--out", default=os.path.join(common.REPO, "models", "rknn", "plate_det.rknn"))
-    ap.add_argument("--ckpt", default="/tmp/plate_train/det.pt")
-    ap.add_argument("--export-every", type=float, default=10.0)
     ap.add_argument("--keep-snapshots", action="store_true",
                     help="keep every compiled snapshot beside --out as OUT.NNNmin.rknn")
     ap.add_argument("--resume", action="store_true", help="start from --ckpt's weights with a fresh schedule")
@@ -183,34 +171,23 @@ def main():
                                            for _ in range(40)))
         print("started from %s" % args.from_compiled, flush=True)
     opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
-    timer = common.Timer()
-    step, last_export, avg = 0, 0.0, None
-    stop = args.minutes if args.stop_after is None else min(args.minutes, args.stop_after)
+    data = {"banks": banks, "shards": n_shards}
     model.train()
-    while timer.minutes() < stop:
-        frac = timer.minutes() / args.minutes
-        lr = args.lr * (0.02 + 0.98 * 0.5 * (1 + np.cos(np.pi * min(1.0, frac))))
-        for g in opt.param_groups:
-            g["lr"] = lr
-        x, boxes = batch(banks, rng, args.batch, True, args.bank_weights)
+
+    def step():
+        x, boxes = batch(data["banks"], rng, args.batch, True, args.bank_weights)
         loss, lo, lb = det_loss(model, x, boxes, args.rank_weight)
-        opt.zero_grad()
-        loss.backward()
-        opt.step()
-        step += 1
-        cur = np.array([lo, lb, loss.item()])
-        avg = cur if avg is None else 0.98 * avg + 0.02 * cur
-        if step % 50 == 0:
-            print("step %d  %.1f min  lr %.5f  obj %.4f  box %.4f  all %.4f"
-                  % (step, timer.minutes(), lr, avg[0], avg[1], avg[2]), flush=True)
-        if step % 300 == 0 and platebank.count_shards(args.bank) > n_shards:
-            banks, n_shards = load(args)
-            print("bank scenes now %s" % [len(b) for b in banks], flush=True)
-        if timer.minutes() - last_export >= args.export_every:
-            save(model, step, args, timer.minutes())
-            last_export = timer.minutes()
-    save(model, step, args, timer.minutes())
-    print("done: %d steps in %.1f min" % (step, timer.minutes()), flush=True)
+        common.backward_step(opt, loss)
+        return {"obj": lo, "box": lb, "all": loss.item()}
+
+    def reload():
+        if platebank.count_shards(args.bank) > data["shards"]:
+            data["banks"], data["shards"] = load(args)
+            print("bank scenes now %s" % [len(b) for b in data["banks"]], flush=True)
+
+    common.train_for(args.minutes, opt, lambda frac: common.cosine_lr(args.lr, frac), step,
+                     lambda steps, minutes: save(model, steps, args, minutes), args.export_every,
+                     stop=args.stop_after, every=[(300, reload)])
 
 
 if __name__ == "__main__":

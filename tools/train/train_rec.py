@@ -48,10 +48,7 @@ def make_batch(records, rng, batch, index, views_per_batch=8, predicted_frac=0.0
 
 
 def export(model, out, tmp_dir):
-    onnx_path = os.path.join(tmp_dir, "rec.onnx")
-    common.export_onnx(model, torch.zeros(1, 3, rec_data.REC_H, rec_data.REC_W), onnx_path, ["logits"])
-    common.compile_model(onnx_path, out, rec_data.REC_W, rec_data.REC_H)
-    model.train()
+    common.export_compiled(model, out, tmp_dir, "rec", rec_data.REC_W, rec_data.REC_H, "logits")
 
 
 def average_model(model):

@@ -58,10 +58,7 @@ def batch(records, rng, n):
 
 
 def export(model, out, tmp_dir):
-    onnx_path = os.path.join(tmp_dir, "textdet.onnx")
-    common.export_onnx(model, torch.zeros(1, 3, IN, IN), onnx_path, ["prob"])
-    common.compile_model(onnx_path, out, IN, IN)
-    model.train()
+    common.export_compiled(model, out, tmp_dir, "textdet", IN, IN, "prob")
 
 
 def main():
