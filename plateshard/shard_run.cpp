@@ -141,7 +141,7 @@ std::string pin_to_slot_cores(int jobs) {
     // Where those numbers are not the job's own cores (a cpuset that starts past 0),
     // taskset refuses the trial run and the shard runs unpinned.
     return "c=$(nproc); s=$(( ({%} - 1) % " + j + " )); a=$(( s * c / " + j + " )); b=$(( (s + 1) * c / " + j +
-           " - 1 )); [ \"$b\" -lt \"$a\" ] && b=$a; pin=; taskset -c \"$a-$b\" true 2>/dev/null && "
+           " - 1 )); [ \"$b\" -lt \"$a\" ] && b=$a; taskset -c \"$a-$b\" true 2>/dev/null && "
            "pin=\"taskset -c $a-$b\"; ";
 }
 

@@ -22,7 +22,7 @@ bool platebench_takes_value(const std::string& arg);
 // folder and --fail-on-error, which belong to the whole run.
 std::vector<std::string> shard_platebench_args(const std::vector<std::string>& args);
 
-// Shell words that set $pin to a taskset prefix giving parallel's job slot {%}
+// Shell words that set $pin (empty beforehand) to a taskset prefix giving parallel's job slot {%}
 // its share of the machine's cores, when there are `jobs` slots a machine. One
 // OpenCV thread pool a shard, sized to its cores, so that shards do not take
 // turns on the same cores. Empty for one slot.

@@ -43,7 +43,7 @@ public:
 
     void finish() {
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return pending_.empty() && !busy_; });
+        done_.wait(lock, [this] { return pending_.empty(); });
     }
 
 private:
@@ -54,18 +54,17 @@ private:
         for (;;) {
             queued_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
             if (pending_.empty()) return;
-            std::pair<std::string, cv::Mat> item = std::move(pending_.front());
-            pending_.pop_front();
-            busy_ = true;
+            // The picture stays queued while it is written, so an empty queue means all
+            // are on disk; a deque's elements stay put while others are added behind them.
+            const std::pair<std::string, cv::Mat>& item = pending_.front();
             lock.unlock();
             try {
                 cv::imwrite(item.first, item.second);
             } catch (const cv::Exception&) {
                 // same as a failed write: ignored
             }
-            item.second.release();
             lock.lock();
-            busy_ = false;
+            pending_.pop_front();
             done_.notify_all();
         }
     }
@@ -74,7 +73,6 @@ private:
     std::condition_variable queued_;
     std::condition_variable done_;
     std::deque<std::pair<std::string, cv::Mat>> pending_;
-    bool busy_ = false;
     bool stopping_ = false;
     std::thread worker_;  // last: starts once the rest is built
 };
