@@ -134,8 +134,9 @@ class Timer:
         return (time.time() - self.t0) / 60.0
 
 
-def trainer_args(ap, minutes, batch, lr, seed, out, ckpt):
-    """The options every trainer takes, with its own defaults."""
+def trainer_args(ap, minutes, batch, lr, seed, out, ckpt, snapshots=False):
+    """The options every trainer takes, with its own defaults; with snapshots, also --stop-after and
+    --keep-snapshots, for passes whose snapshots are chosen on a selection set afterwards."""
     ap.add_argument("--minutes", type=float, default=minutes)
     ap.add_argument("--batch", type=int, default=batch)
     ap.add_argument("--lr", type=float, default=lr)
@@ -143,6 +144,11 @@ def trainer_args(ap, minutes, batch, lr, seed, out, ckpt):
     ap.add_argument("--out", default=os.path.join(REPO, "models", "rknn", out))
     ap.add_argument("--ckpt", default=os.path.join("/tmp/plate_train", ckpt))
     ap.add_argument("--export-every", type=float, default=10.0, help="minutes between compiled snapshots")
+    if snapshots:
+        ap.add_argument("--stop-after", type=float,
+                        help="minutes after which to stop, the schedule still set by --minutes (default: --minutes)")
+        ap.add_argument("--keep-snapshots", action="store_true",
+                        help="also keep every compiled snapshot as OUT-stem.NNNmin.rknn (minutes into the pass)")
 
 
 def keep_snapshot(out, minutes):

@@ -19,6 +19,8 @@ import common  # noqa: E402
 import cv2  # noqa: E402
 import numpy as np  # noqa: E402
 
+import train_det  # noqa: E402
+
 MODELS = os.path.join(common.REPO, "models", "rknn")
 
 
@@ -64,18 +66,6 @@ def iou(a, b):
     return inter / union if union > 0 else 0.0
 
 
-def grown(box, w, h):
-    x0, y0, x1, y1 = box
-    bw, bh = x1 - x0, y1 - y0
-    m = train_det_margin()
-    return np.float32([max(0.0, x0 - m * bw), max(0.0, y0 - m * bh), min(w, x1 + m * bw), min(h, y1 + m * bh)])
-
-
-def train_det_margin():
-    import train_det
-    return train_det.MARGIN
-
-
 SIZE_BINS = ((0, 80), (80, 160), (160, 100000))
 
 
@@ -101,7 +91,7 @@ def evaluate_detector(det_path, labels, scenes, named):
         ious.append(iou(b, g))
         inside = bool(b[0] <= g[0] + 2 and b[1] <= g[1] + 2 and b[2] >= g[2] - 2 and b[3] >= g[3] - 2)
         contained += inside
-        t = grown(g, w, h)
+        t = train_det.grow_box(g, w, h)
         if iou(b, t) >= 0.5:
             boxed += 1
             by_size[size_bin][0] += 1

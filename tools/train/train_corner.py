@@ -107,14 +107,11 @@ def export(model, out, tmp_dir):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bank", required=True)
-    common.trainer_args(ap, minutes=40.0, batch=32, lr=2e-3, seed=11, out="plate_corner.rknn", ckpt="corner.pt")
+    common.trainer_args(ap, minutes=40.0, batch=32, lr=2e-3, seed=11, out="plate_corner.rknn", ckpt="corner.pt",
+                        snapshots=True)
     ap.add_argument("--resume", action="store_true", help="start from --ckpt's weights with a fresh schedule")
     ap.add_argument("--from-compiled",
                     help="start from a compiled corner model's weights instead of --ckpt (fresh schedule)")
-    ap.add_argument("--stop-after", type=float,
-                    help="minutes after which to stop, the schedule still set by --minutes (default: --minutes)")
-    ap.add_argument("--keep-snapshots", action="store_true",
-                    help="also keep every compiled snapshot as OUT-stem.NNNmin.rknn (minutes into the pass)")
     args = ap.parse_args()
     common.seed_all(args.seed)
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)

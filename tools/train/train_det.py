@@ -28,13 +28,18 @@ SIZE = 320
 MARGIN = 0.12
 
 
+def grow_box(box, w=1.0, h=1.0):
+    """The box the detector learns for a plate box: grown by MARGIN on every side, clamped to a w x h picture."""
+    x0, y0, x1, y1 = [float(v) for v in box]
+    bw, bh = x1 - x0, y1 - y0
+    return np.array([max(0.0, x0 - MARGIN * bw), max(0.0, y0 - MARGIN * bh),
+                     min(w, x1 + MARGIN * bw), min(h, y1 + MARGIN * bh)], np.float32)
+
+
 def target_box(rec):
     if rec.get("plate_box") is None:
         return None
-    x0, y0, x1, y1 = [float(v) for v in rec["plate_box"]]
-    w, h = x1 - x0, y1 - y0
-    return np.array([max(0.0, x0 - MARGIN * w), max(0.0, y0 - MARGIN * h),
-                     min(1.0, x1 + MARGIN * w), min(1.0, y1 + MARGIN * h)], np.float32)
+    return grow_box(rec["plate_box"])
 
 
 NO_BOX = np.full(4, np.nan, np.float32)
@@ -142,10 +147,8 @@ def main():
     ap.add_argument("--bank", required=True, nargs="+", help="one or more bank directories")
     ap.add_argument("--bank-weights", type=float, nargs="+",
                     help="how often each bank is drawn from (default: by its number of scenes)")
-    common.trainer_args(ap, minutes=30.0, batch=24, lr=2e-3, seed=13, out="plate_det.rknn", ckpt="det.pt")
-    ap.add_argument("--stop-after", type=float, help="end after this many minutes, on --minutes' schedule")
-    ap.add_argument("--keep-snapshots", action="store_true",
-                    help="keep every compiled snapshot beside --out as OUT.NNNmin.rknn")
+    common.trainer_args(ap, minutes=30.0, batch=24, lr=2e-3, seed=13, out="plate_det.rknn", ckpt="det.pt",
+                        snapshots=True)
     ap.add_argument("--resume", action="store_true", help="start from --ckpt's weights with a fresh schedule")
     ap.add_argument("--from-compiled", metavar="MODEL",
                     help="start from a compiled detector's weights (its batch-norm statistics measured again)")
@@ -162,8 +165,7 @@ def main():
                                                   sum(r.get("negative", False) for b in banks for r in b)), flush=True)
     model = nets.PlateDetector(SIZE)
     if args.resume and os.path.exists(args.ckpt):
-        model.load_state_dict(torch.load(args.ckpt)["model"])
-        print("resumed from %s" % args.ckpt, flush=True)
+        common.resume(model, args.ckpt)
     elif args.from_compiled:
         model = nets.detector_from_compiled(args.from_compiled, SIZE)
         calib = np.random.default_rng(args.seed + 1)

@@ -81,7 +81,8 @@ def save(model, ema, opt, step, args, minutes):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bank", required=True, nargs="+")
-    common.trainer_args(ap, minutes=60.0, batch=48, lr=2e-3, seed=7, out="ppocrv6_rec.rknn", ckpt="rec.pt")
+    common.trainer_args(ap, minutes=60.0, batch=48, lr=2e-3, seed=7, out="ppocrv6_rec.rknn", ckpt="rec.pt",
+                        snapshots=True)
     ap.add_argument("--dict", help="OCR dictionary (default: <synth repo>/dict/ppocrv6_rec_dict.txt)")
     ap.add_argument("--synth", help="directory holding the synth package")
     ap.add_argument("--resume", action="store_true",
@@ -92,14 +93,10 @@ def main():
                     help="compiled corner model: rectify part of the views with its corners, as the reader does")
     ap.add_argument("--predicted-frac", type=float, default=0.5,
                     help="share of views rectified with --corner-model's corners")
-    ap.add_argument("--stop-after", type=float,
-                    help="minutes after which to stop, the schedule still set by --minutes (default: --minutes)")
     ap.add_argument("--width", type=float, default=1.0,
                     help="channel multiplier; a narrower --ckpt is widened to it on --resume")
     ap.add_argument("--from-compiled",
                     help="start from a compiled recogniser's weights instead of --ckpt (fresh schedule)")
-    ap.add_argument("--keep-snapshots", action="store_true",
-                    help="also keep every compiled snapshot as OUT-stem.NNNmin.rknn (minutes into the pass)")
     ap.add_argument("--ema", type=float, default=0.0,
                     help="decay of a running average of the weights (e.g. 0.999); the average is what is exported")
     args = ap.parse_args()
