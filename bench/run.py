@@ -314,6 +314,7 @@ def main():
                         "(a training snapshot, say)")
     parser.add_argument("--det-model", help="plate detector to measure instead of the shipped one")
     parser.add_argument("--corner-model", help="corner model to measure instead of the shipped one")
+    parser.add_argument("--textdet-model", help="text detector to measure instead of the shipped one")
     parser.add_argument("--bin", default=BIN, help="folder of the built programs")
     parser.add_argument("--out", default=OUT, help="folder for the runs' output")
     parser.add_argument("--platebench", help="the platebench to measure (default: the one in --bin), e.g. a "
@@ -333,6 +334,8 @@ def main():
         MODELS["plate_det"] = os.path.abspath(args.det_model)
     if args.corner_model:
         MODELS["plate_corner"] = os.path.abspath(args.corner_model)
+    if args.textdet_model:
+        MODELS["ppocrv6_det"] = os.path.abspath(args.textdet_model)
     if args.modes is None:
         args.modes = "roi" if args.input_list else "roi,frame"
     if args.kana_plates is None:

@@ -3,7 +3,7 @@
 probability map of the text boxes: the upper row, the kana and the serial)
 and compiles it to models/rknn/ppocrv6_det.rknn.
 
-  train_textdet.py --bank DIR [--minutes 20] [--out FILE]"""
+  train_textdet.py --bank DIR [DIR ...] [--minutes 20] [--out FILE]"""
 import argparse
 import os
 import sys
@@ -63,15 +63,16 @@ def export(model, out, tmp_dir):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--bank", required=True)
-    common.trainer_args(ap, minutes=20.0, batch=12, lr=3e-3, seed=17, out="ppocrv6_det.rknn", ckpt="textdet.pt")
+    ap.add_argument("--bank", required=True, nargs="+")
+    common.trainer_args(ap, minutes=20.0, batch=12, lr=3e-3, seed=17, out="ppocrv6_det.rknn", ckpt="textdet.pt",
+                        snapshots=True)
     args = ap.parse_args()
     common.seed_all(args.seed)
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
     model = nets.TextDetector()
     opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     rng = np.random.default_rng(args.seed)
-    records, _ = platebank.load_shards(args.bank)
+    records = [r for bank in args.bank for r in platebank.load_shards(bank)[0]]
     model.train()
 
     def step():
@@ -84,12 +85,14 @@ def main():
         common.backward_step(opt, loss)
         return {"loss": loss.item()}
 
-    def checkpoint(steps, _minutes):
+    def checkpoint(steps, minutes):
         torch.save({"model": model.state_dict(), "step": steps}, args.ckpt)
         export(model, args.out, os.path.dirname(args.ckpt))
+        if args.keep_snapshots:
+            common.keep_snapshot(args.out, minutes)
 
     common.train_for(args.minutes, opt, lambda frac: common.cosine_lr(args.lr, frac), step, checkpoint,
-                     args.export_every)
+                     args.export_every, stop=args.stop_after)
 
 
 if __name__ == "__main__":
