@@ -4,31 +4,42 @@ import torch
 import torch.nn as nn
 
 
-def conv_bn(cin, cout, k=3, stride=1, pad=None):
+def conv_bn(cin, cout, k=3, stride=1, pad=None, dilation=1):
     if pad is None:
-        pad = (k[0] // 2, k[1] // 2) if isinstance(k, tuple) else k // 2
-    return nn.Sequential(nn.Conv2d(cin, cout, k, stride, pad, bias=False),
+        kh, kw = k if isinstance(k, tuple) else (k, k)
+        dh, dw = dilation if isinstance(dilation, tuple) else (dilation, dilation)
+        pad = (kh // 2 * dh, kw // 2 * dw)
+    return nn.Sequential(nn.Conv2d(cin, cout, k, stride, pad, dilation=dilation, bias=False),
                          nn.BatchNorm2d(cout), nn.ReLU(inplace=True))
 
 
 class Recognizer(nn.Module):
-    """48x320 text line -> (1, T=40, C) CTC class scores.  The height is
+    """48x320 text line -> (1, T, C) CTC class scores, T = 40 or 80.  The height is
     reduced to one row by strided convolutions; a few 1x3 convolutions give
-    horizontal context instead of a recurrent layer."""
+    horizontal context instead of a recurrent layer.
 
-    def __init__(self, num_classes, width=1.0):
+    With 80 steps the third stride keeps the width (80 columns from there on) and the later
+    convolutions look two columns apart, so every weight has the shape it has at 40 steps and a
+    40-step model's weights give the same scores at the even steps: the odd steps see the plate
+    half a step further on, room for a blank between two narrow equal digits."""
+
+    def __init__(self, num_classes, width=1.0, steps=40):
         super().__init__()
+        if steps not in (40, 80):
+            raise ValueError("a recogniser has 40 or 80 steps, not %r" % steps)
+        self.steps = steps
+        d = (1, steps // 40)
         c = [int(v * width) for v in (24, 48, 80, 112, 160)]
         self.body = nn.Sequential(
             conv_bn(3, c[0], 3, 2),               # 24x160
             conv_bn(c[0], c[1], 3, 2),            # 12x80
             conv_bn(c[1], c[1], 3, 1),
-            conv_bn(c[1], c[2], 3, 2),            # 6x40
-            conv_bn(c[2], c[2], 3, 1),
-            conv_bn(c[2], c[3], 3, (2, 1)),       # 3x40
-            conv_bn(c[3], c[4], (3, 1), 1, (0, 0)),  # 1x40
-            conv_bn(c[4], c[4], (1, 3), 1),
-            conv_bn(c[4], c[4], (1, 3), 1),
+            conv_bn(c[1], c[2], 3, (2, 2 if steps == 40 else 1)),  # 6x40 (6x80)
+            conv_bn(c[2], c[2], 3, 1, dilation=d),
+            conv_bn(c[2], c[3], 3, (2, 1), dilation=d),       # 3xT
+            conv_bn(c[3], c[4], (3, 1), 1, (0, 0)),  # 1xT
+            conv_bn(c[4], c[4], (1, 3), 1, dilation=d),
+            conv_bn(c[4], c[4], (1, 3), 1, dilation=d),
         )
         self.head = nn.Conv2d(c[4], num_classes, 1)
 
@@ -114,12 +125,22 @@ def _load_compiled(model, layers, values, convs, path):
     return model
 
 
-def recognizer_from_compiled(path, num_classes):
-    """A Recognizer holding a compiled model's weights (batch-norms as identities, see _load_compiled)."""
+def compiled_steps(convs):
+    """40 or 80: an 80-step recogniser is the one whose convolutions look two columns apart."""
+    for node in convs:
+        for a in node.attribute:
+            if a.name == "dilations" and any(v > 1 for v in a.ints):
+                return 80
+    return 40
+
+
+def recognizer_from_compiled(path, num_classes, steps=None):
+    """A Recognizer holding a compiled model's weights (batch-norms as identities, see _load_compiled),
+    with the compiled model's steps or `steps` (a 40-step model loads as an 80-step one, see Recognizer)."""
     values, convs = _compiled_convs(path)
     # a widened recogniser is recognised by its first layer's channel count
     width = values[convs[0].input[1]].shape[0] / 24.0 if convs else 1.0
-    model = Recognizer(num_classes, width)
+    model = Recognizer(num_classes, width, steps or compiled_steps(convs))
     layers = [(m[0], m[1]) for m in model.body] + [(model.head, None)]
     return _load_compiled(model, layers, values, convs, path)
 

@@ -102,6 +102,22 @@ $py "$here/platebank.py" --out "$work/bank_processed" --count 3600 --seed 9403 -
 $py "$here/train_rec.py" --bank "$work/bank_processed" --minutes 45 --stop-after 36 --lr 4e-4 --seed 31 \
     --ema 0.999 --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" \
     --out "$work/rec.rknn" --export-every 9
+# then two passes on four banks where 7 or 8 vehicles in 10 carry a real-layout plate and a fifth or a quarter of
+# those ROIs are processed crops: 45 minutes on the first two, then 30 more on all four
+real_bank() {  # NAME SEED REAL_FRAC PROCESSED_FRAC
+    $py "$here/platebank.py" --out "$work/$1" --count 3000 --seed "$2" --shard 100 --real-frac "$3" \
+        --processed-frac "$4" --hard-frac 0.05 --small-frac 0.3
+}
+real_bank bank_real2 9405 0.7 0.2
+real_bank bank_real3 9406 0.8 0.25
+$py "$here/train_rec.py" --bank "$work/bank_real2" "$work/bank_real3" --minutes 45 --lr 4e-4 --seed 37 --ema 0.999 \
+    --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
+    --export-every 9
+real_bank bank_real4 9407 0.7 0.2
+real_bank bank_real5 9408 0.8 0.25
+$py "$here/train_rec.py" --bank "$work/bank_real2" "$work/bank_real3" "$work/bank_real4" "$work/bank_real5" \
+    --minutes 30 --lr 3e-4 --seed 43 --ema 0.999 --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" \
+    --ckpt "$work/rec.pt" --out "$work/rec.rknn" --export-every 10
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
 # shellcheck disable=SC2086
 $py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Trains the CTC text recogniser (48x320 -> 1x40xC) on crops of synthetic
+"""Trains the CTC text recogniser (48x320 -> 1xTxC, T = 40 or 80) on crops of synthetic
 plates and compiles it to models/rknn/ppocrv6_rec.rknn.
 
   train_rec.py --bank DIR [DIR ...] [--minutes 60] [--dict FILE] [--out FILE]
@@ -72,7 +72,7 @@ def update_average(avg, model, decay):
 def save(model, ema, opt, step, args, minutes):
     """Checkpoints and compiles the exported weights (the average, if kept), which a later --resume starts from."""
     kept = ema if ema is not None else model
-    torch.save({"model": kept.state_dict(), "opt": opt.state_dict(), "step": step}, args.ckpt)
+    torch.save({"model": kept.state_dict(), "opt": opt.state_dict(), "step": step, "steps": kept.steps}, args.ckpt)
     export(kept, args.out, os.path.dirname(args.ckpt))
     if args.keep_snapshots:
         common.keep_snapshot(args.out, minutes)
@@ -97,6 +97,9 @@ def main():
                     help="channel multiplier; a narrower --ckpt is widened to it on --resume")
     ap.add_argument("--from-compiled",
                     help="start from a compiled recogniser's weights instead of --ckpt (fresh schedule)")
+    ap.add_argument("--steps", type=int, choices=(40, 80),
+                    help="time steps of the output; a 40-step start becomes an 80-step model that reads as it "
+                    "did at every second step (default: those of the checkpoint or compiled model, else 40)")
     ap.add_argument("--ema", type=float, default=0.0,
                     help="decay of a running average of the weights (e.g. 0.999); the average is what is exported")
     args = ap.parse_args()
@@ -107,10 +110,11 @@ def main():
     index = {ch: i + 1 for i, ch in enumerate(chars)}
     num_classes = len(chars) + 1
     os.makedirs(os.path.dirname(args.ckpt), exist_ok=True)
-    model = nets.Recognizer(num_classes, args.width)
+    state = torch.load(args.ckpt) if args.resume and os.path.exists(args.ckpt) else None
+    steps = args.steps or (state.get("steps", 40) if state else 40)
+    model = nets.Recognizer(num_classes, args.width, steps)
     step_count = 0
-    if args.resume and os.path.exists(args.ckpt):
-        state = torch.load(args.ckpt)
+    if state:
         if state["model"]["head.weight"].shape[1] < model.head.weight.shape[1]:
             state["model"] = nets.widen_recognizer(state["model"], args.width, args.seed)
             print("widened the checkpoint to width %.2f" % args.width, flush=True)
@@ -129,7 +133,7 @@ def main():
         predicted_frac = args.predicted_frac
     print("classes %d, bank records %d" % (num_classes, len(records)), flush=True)
     if args.from_compiled:
-        model = nets.recognizer_from_compiled(args.from_compiled, num_classes)
+        model = nets.recognizer_from_compiled(args.from_compiled, num_classes, args.steps)
         calib_rng = np.random.default_rng(args.seed + 1)
         nets.recalibrate_batchnorm(model, (make_batch(records, calib_rng, args.batch, index,
                                                       predicted_frac=predicted_frac)[0] for _ in range(40)))
