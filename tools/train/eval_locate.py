@@ -54,11 +54,10 @@ def main():
         if not os.path.exists(det_path):
             continue
         if scenes is None:
-            scenes = [cv2.imread(lab["scene_path"]) if os.path.exists(lab["scene_path"]) else None
-                      for lab in labels]
-            if any(scene is None for scene in scenes):
+            if not all(os.path.exists(lab["scene_path"]) for lab in labels):
                 print("detector: skipped, the set has no scene pictures (made with --no-scenes?)")
                 return
+            scenes = [cv2.imread(lab["scene_path"]) for lab in labels]
         evaluate_detector(det_path, labels, scenes, len(det_paths) > 1)
 
 

@@ -72,7 +72,7 @@ def main():
     model = nets.TextDetector()
     opt = torch.optim.AdamW(model.parameters(), lr=args.lr, weight_decay=1e-4)
     rng = np.random.default_rng(args.seed)
-    records = [r for bank in args.bank for r in platebank.load_shards(bank)[0]]
+    records, _ = platebank.load_banks(args.bank)
     model.train()
 
     def step():
