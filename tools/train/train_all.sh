@@ -104,9 +104,9 @@ $py "$here/train_rec.py" --bank "$work/bank_processed" --minutes 45 --stop-after
     --out "$work/rec.rknn" --export-every 9
 # then two passes on four banks where 7 or 8 vehicles in 10 carry a real-layout plate and a fifth or a quarter of
 # those ROIs are processed crops: 45 minutes on the first two, then 30 more on all four
-real_bank() {  # NAME SEED REAL_FRAC PROCESSED_FRAC
+real_bank() {  # NAME SEED REAL_FRAC PROCESSED_FRAC [SMALL_FRAC]
     $py "$here/platebank.py" --out "$work/$1" --count 3000 --seed "$2" --shard 100 --real-frac "$3" \
-        --processed-frac "$4" --hard-frac 0.05 --small-frac 0.3
+        --processed-frac "$4" --hard-frac 0.05 --small-frac "${5:-0.3}"
 }
 real_bank bank_real2 9405 0.7 0.2
 real_bank bank_real3 9406 0.8 0.25
@@ -118,6 +118,26 @@ real_bank bank_real5 9408 0.8 0.25
 $py "$here/train_rec.py" --bank "$work/bank_real2" "$work/bank_real3" "$work/bank_real4" "$work/bank_real5" \
     --minutes 30 --lr 3e-4 --seed 43 --ema 0.999 --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" \
     --ckpt "$work/rec.pt" --out "$work/rec.rknn" --export-every 10
+# a third pass on six real-layout banks and the first 2000 classic vehicles of bank again (they are bank_cl), with
+# more weight on the upper row, then a fourth with four more banks of mostly small plates (to 50-150 px wide), of
+# which the 20-minute snapshot of a 40-minute schedule is shipped
+real_bank bank_real6 9409 0.7 0.2
+real_bank bank_real7 9410 0.8 0.25
+$py "$here/platebank.py" --out "$work/bank_cl" --count 2000 --seed 9001 --shard 100
+$py "$here/train_rec.py" --bank "$work/bank_real2" "$work/bank_real3" "$work/bank_real4" "$work/bank_real5" \
+    "$work/bank_real6" "$work/bank_real7" "$work/bank_cl" --minutes 45 --lr 3e-4 --seed 47 --ema 0.999 \
+    --resume --upper-boost 4.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
+    --export-every 9
+real_bank bank_real8 9411 0.8 0.2 0.6
+real_bank bank_real9 9412 0.8 0.2 0.6
+real_bank bank_real10 9413 0.8 0.15 0.7
+real_bank bank_real11 9414 0.8 0.15 0.7
+reals=""
+for i in 2 3 4 5 6 7 8 9 10 11; do reals="$reals $work/bank_real$i"; done
+# shellcheck disable=SC2086
+$py "$here/train_rec.py" --bank $reals "$work/bank_cl" --minutes 40 --stop-after 20 --lr 2.5e-4 --seed 53 \
+    --ema 0.999 --resume --upper-boost 4.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" \
+    --out "$work/rec.rknn" --export-every 10
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
 # shellcheck disable=SC2086
 $py "$here/train_det.py" --bank $banks --minutes 22 --batch 16 --lr 1e-3 --resume --ckpt "$work/det.pt" \
