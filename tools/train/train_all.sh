@@ -108,14 +108,19 @@ real_bank() {  # NAME SEED REAL_FRAC PROCESSED_FRAC [SMALL_FRAC]
     $py "$here/platebank.py" --out "$work/$1" --count 3000 --seed "$2" --shard 100 --real-frac "$3" \
         --processed-frac "$4" --hard-frac 0.05 --small-frac "${5:-0.3}"
 }
+reals_to() {  # N: the real-layout banks bank_real2 .. bank_realN
+    for i in $(seq 2 "$1"); do printf ' %s' "$work/bank_real$i"; done
+}
 real_bank bank_real2 9405 0.7 0.2
 real_bank bank_real3 9406 0.8 0.25
-$py "$here/train_rec.py" --bank "$work/bank_real2" "$work/bank_real3" --minutes 45 --lr 4e-4 --seed 37 --ema 0.999 \
+# shellcheck disable=SC2046
+$py "$here/train_rec.py" --bank $(reals_to 3) --minutes 45 --lr 4e-4 --seed 37 --ema 0.999 \
     --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
     --export-every 9
 real_bank bank_real4 9407 0.7 0.2
 real_bank bank_real5 9408 0.8 0.25
-$py "$here/train_rec.py" --bank "$work/bank_real2" "$work/bank_real3" "$work/bank_real4" "$work/bank_real5" \
+# shellcheck disable=SC2046
+$py "$here/train_rec.py" --bank $(reals_to 5) \
     --minutes 30 --lr 3e-4 --seed 43 --ema 0.999 --resume --upper-boost 3.0 --corner-model "$work/plate_corner.rknn" \
     --ckpt "$work/rec.pt" --out "$work/rec.rknn" --export-every 10
 # a third pass on six real-layout banks and the first 2000 classic vehicles of bank again (they are bank_cl), with
@@ -123,19 +128,19 @@ $py "$here/train_rec.py" --bank "$work/bank_real2" "$work/bank_real3" "$work/ban
 # which the 20-minute snapshot of a 40-minute schedule is shipped
 real_bank bank_real6 9409 0.7 0.2
 real_bank bank_real7 9410 0.8 0.25
-$py "$here/platebank.py" --out "$work/bank_cl" --count 2000 --seed 9001 --shard 100
-$py "$here/train_rec.py" --bank "$work/bank_real2" "$work/bank_real3" "$work/bank_real4" "$work/bank_real5" \
-    "$work/bank_real6" "$work/bank_real7" "$work/bank_cl" --minutes 45 --lr 3e-4 --seed 47 --ema 0.999 \
+# a shard depends only on the seed and its index, so bank_cl is bank's first 20 shards, linked, not drawn again
+mkdir -p "$work/bank_cl"
+for i in $(seq 0 19); do ln -sf "$work/bank/shard_$(printf %04d "$i").pkl" "$work/bank_cl/"; done
+# shellcheck disable=SC2046
+$py "$here/train_rec.py" --bank $(reals_to 7) "$work/bank_cl" --minutes 45 --lr 3e-4 --seed 47 --ema 0.999 \
     --resume --upper-boost 4.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
     --export-every 9
 real_bank bank_real8 9411 0.8 0.2 0.6
 real_bank bank_real9 9412 0.8 0.2 0.6
 real_bank bank_real10 9413 0.8 0.15 0.7
 real_bank bank_real11 9414 0.8 0.15 0.7
-reals=""
-for i in 2 3 4 5 6 7 8 9 10 11; do reals="$reals $work/bank_real$i"; done
-# shellcheck disable=SC2086
-$py "$here/train_rec.py" --bank $reals "$work/bank_cl" --minutes 40 --stop-after 20 --lr 2.5e-4 --seed 53 \
+# shellcheck disable=SC2046
+$py "$here/train_rec.py" --bank $(reals_to 11) "$work/bank_cl" --minutes 40 --stop-after 20 --lr 2.5e-4 --seed 53 \
     --ema 0.999 --resume --upper-boost 4.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" \
     --out "$work/rec.rknn" --export-every 10
 $py "$here/train_det.py" --bank "$work/bank" --minutes 35 --batch 16 --ckpt "$work/det.pt" --out "$work/det.rknn"
