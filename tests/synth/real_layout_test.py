@@ -126,6 +126,31 @@ class UpperRow(unittest.TestCase):
             self.assertAlmostEqual((up[0] + up[2]) / 2, 0.515, delta=0.05)
 
 
+class Condensed(unittest.TestCase):
+    """Condensed plates: the plain plate's cells and text with narrower glyphs."""
+
+    def test_same_draws_and_text_as_the_plain_style_with_narrower_digits(self):
+        plain_w, cond_w = [], []
+        for seed in range(20):
+            a = realplate.random_style(np.random.default_rng(seed))
+            b = realplate.random_style(np.random.default_rng(seed), condensed=True)
+            changed = {"class_w", "region_w", "region_stretch", "class_glyph", "serial_glyph"}
+            self.assertEqual({k: v for k, v in a.items() if k not in changed},
+                             {k: v for k, v in b.items() if k not in changed})
+            p = plan("8080", class_no="808")
+            _, m_plain = render(p, seed)
+            _, m_cond = render(p, seed, style="real_condensed")
+            self.assertEqual(m_plain["rows"], m_cond["rows"])
+            for meta, widths in ((m_plain, plain_w), (m_cond, cond_w)):
+                digits = [c for c in meta["char_boxes"] if c["char"] == "8"]
+                self.assertEqual(len(digits), 4)
+                widths.append(np.mean([c["box"][2] / c["box"][3] for c in digits]))
+                for c in meta["char_boxes"]:
+                    x0, y0, x1, y1 = frac(c["box"], meta)
+                    self.assertTrue(0.0 <= x0 and x1 <= 1.0 and 0.0 <= y0 and y1 <= 1.0, c["char"])
+        self.assertLess(np.mean(cond_w), np.mean(plain_w) * 0.85)
+
+
 class Ink(unittest.TestCase):
     def test_every_box_holds_ink_and_the_kana_sits_at_the_left(self):
         for seed in range(20):

@@ -26,7 +26,9 @@ def main():
     ap.add_argument("--no-scenes", action="store_true", help="do not write scene pictures")
     ap.add_argument("--style", choices=plategen.PLATE_STYLES, default="classic",
                     help="plate layout and faces: classic (as the committed samples), real (the layout measured "
-                         "on real plates, training faces) or real_held_out (the same, faces no training set uses)")
+                         "on real plates, training faces), real_held_out (the same, faces no training set uses), "
+                         "real_condensed or real_condensed_held_out (those two with glyphs narrower than their "
+                         "cells, as other renderers' condensed faces draw them)")
     ap.add_argument("--scene", choices=dataset.SCENE_KINDS, default="classic",
                     help="classic (drawn scenes, as the committed samples), photo (photographed backdrops and busy "
                          "car fronts, for the plate detector) or photo_held_out (the same from photographs and "

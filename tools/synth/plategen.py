@@ -442,8 +442,9 @@ def _border_mask(W, H, s):
 
 
 # "classic": the layout and faces the committed samples were drawn with; "real": the layout measured on
-# real plates (realplate.py) with the training faces; "real_held_out": the same with the held-out faces.
-PLATE_STYLES = ("classic", "real", "real_held_out")
+# real plates (realplate.py) with the training faces; "real_held_out": the same with the held-out faces;
+# "real_condensed" and "real_condensed_held_out": those two with glyphs narrower than their cells.
+PLATE_STYLES = ("classic", "real", "real_held_out", "real_condensed", "real_condensed_held_out")
 
 
 def render_plate(plate_plan, rng, width=640, style="classic"):
@@ -458,7 +459,8 @@ def render_plate(plate_plan, rng, width=640, style="classic"):
         if style not in PLATE_STYLES:
             raise ValueError("unknown plate style: " + str(style))
         from . import realplate
-        return realplate.render_plate(plate_plan, rng, width, pool="held_out" if style == "real_held_out" else "train")
+        return realplate.render_plate(plate_plan, rng, width, pool="held_out" if style.endswith("held_out") else "train",
+                                      condensed=style.startswith("real_condensed"))
     W, H = int(width), int(width) // 2
     s = W / PLATE_MM[0]
     font_idx = int(rng.choice(len(fonts()), p=FONT_WEIGHTS))

@@ -40,8 +40,10 @@ FRAME_KINDS = ("none", "chrome", "black", "body")
 FRAME_WEIGHTS = (0.45, 0.25, 0.22, 0.08)
 
 
-def random_style(rng, pool="train"):
-    """Everything about a plate's look that its text does not fix."""
+def random_style(rng, pool="train", condensed=False):
+    """Everything about a plate's look that its text does not fix. condensed: the faces of other plate
+    renderers and signwriters, whose glyphs are narrower than their cells (and cells closer), so that no
+    model learns one width of digit or kanji."""
     fams = fontset.families(pool)
     if not fams:
         if pool == "held_out":
@@ -59,7 +61,7 @@ def random_style(rng, pool="train"):
         weight = min(weight, -1)
     elif any(w in face[0] for w in ("Bold", "bold")):
         weight = min(weight, 1)
-    return {
+    style = {
         "face": face,
         "family": main[0],
         "digit_face": digit_face,
@@ -83,7 +85,17 @@ def random_style(rng, pool="train"):
         "hyphen_w": float(rng.uniform(0.032, 0.046)),
         "hyphen_h": float(rng.uniform(0.035, 0.05)),
         "frame": str(rng.choice(FRAME_KINDS, p=FRAME_WEIGHTS)),
+        "class_glyph": 1.0,
+        "serial_glyph": 1.0,
     }
+    if condensed:
+        # drawn after the rest, so that a plate's other draws stay those of the plain style
+        style["class_w"] *= float(rng.uniform(0.78, 1.0))
+        style["class_glyph"] = float(rng.uniform(0.5, 0.95))
+        style["serial_glyph"] = float(rng.uniform(0.55, 1.0))
+        style["region_w"] *= float(rng.uniform(0.8, 1.0))
+        style["region_stretch"] = float(rng.uniform(0.75, 1.0))
+    return style
 
 
 def _face_for(face, ch):
@@ -152,7 +164,7 @@ def text_layout(plate_plan, style, W, H):
 
     cy0 = um - (CLASS_Y[1] - CLASS_Y[0]) * sc / 2.0
     ch_h = (CLASS_Y[1] - CLASS_Y[0]) * sc * H
-    squeeze_class = class_digit_w * W / (zero_aspect * ch_h)
+    squeeze_class = class_digit_w * W / (zero_aspect * ch_h) * style["class_glyph"]
     class_boxes = []
     x = left + region_w + gap
     for ch in class_no:
@@ -178,7 +190,7 @@ def text_layout(plate_plan, style, W, H):
     sw = SERIAL_DIGIT_W * style["serial_w"]
     sy_mid = (SERIAL_Y[0] + SERIAL_Y[1]) / 2.0
     sh = (SERIAL_Y[1] - SERIAL_Y[0]) * style["serial_h"]
-    squeeze_serial = sw * W / (zero_aspect * sh * H)
+    squeeze_serial = sw * W / (zero_aspect * sh * H) * style["serial_glyph"]
     # real serials start between 0.21 and 0.25 of the width whatever else moves
     left0 = min(SERIAL_START[1], max(SERIAL_START[0], SERIAL_X[0] + style["serial_x0"] + style["dx"]))
     lefts = [left0 + (x - SERIAL_X[0]) * style["serial_pitch"] for x in SERIAL_X]
@@ -321,12 +333,12 @@ def _dirt(img, rng, W, H, s):
     return img * (1 - a) + colour[None, None, :] * a
 
 
-def render_plate(plate_plan, rng, width=640, pool="train"):
+def render_plate(plate_plan, rng, width=640, pool="train", condensed=False):
     """A clean frontal plate in the measured real layout; the same picture and meta as
     plategen.render_plate, plus meta["style"] (faces and frame)."""
     W, H = int(width), int(width) // 2
     s = W / plategen.PLATE_MM[0]
-    style = random_style(rng, pool)
+    style = random_style(rng, pool, condensed)
     text, chars, line_boxes = text_layout(plate_plan, style, W, H)
 
     bg_rgb, fg_rgb = plategen.FAMILY_COLOURS[plate_plan["family"]]
@@ -365,5 +377,5 @@ def render_plate(plate_plan, rng, width=640, pool="train"):
 
     font_name = "%s:%s" % (style["face"][0].rsplit("/", 1)[-1], style["digit_face"][0].rsplit("/", 1)[-1])
     meta = plategen.plate_meta(plate_plan, line_boxes, chars, rim, font_name, W, H)
-    meta["style"] = {"family": style["family"], "frame": style["frame"]}
+    meta["style"] = {"family": style["family"], "frame": style["frame"], "condensed": bool(condensed)}
     return img, meta

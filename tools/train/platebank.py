@@ -5,7 +5,8 @@ box, the ROI as a detector cuts it (JPEG), its four corners, and the text
 group and character boxes in plate pixels.
 
   platebank.py --out DIR --count N --seed S [--hard-frac F] [--random-region-frac F]
-               [--small-frac F] [--family-weights W W W W W] [--real-frac F] [--synth DIR]
+               [--small-frac F] [--family-weights W W W W W] [--real-frac F [--processed-frac F]
+               [--condensed-frac F]] [--synth DIR]
                [--photo-frac F [--negative-frac F] [--scene-pool train|held_out]]
 
 Scenes without a plate (--negative-frac) are kept for the plate detector only: load_banks leaves them
@@ -173,6 +174,9 @@ def main():
     ap.add_argument("--real-frac", type=float, default=0.0,
                     help="share of vehicles whose plate is drawn in the layout measured on real plates, "
                          "with the training faces (the rest as before)")
+    ap.add_argument("--condensed-frac", type=float, default=0.0,
+                    help="share of real-layout vehicles whose glyphs are narrower than their cells (other "
+                         "renderers' condensed faces)")
     ap.add_argument("--processed-frac", type=float, default=0.0,
                     help="share of real-layout vehicles whose ROIs are straightened grey, equalised or "
                          "thresholded crops, as other plate tools hand them on")
@@ -191,6 +195,7 @@ def main():
     scene_pick = np.random.default_rng([args.seed, 80])
     photo_kind = "photo_held_out" if args.scene_pool == "held_out" else "photo"
     processed_pick = np.random.default_rng([args.seed, 81])
+    condensed_pick = np.random.default_rng([args.seed, 82])
     if args.random_region_frac > 0:
         use_random_regions(plategen, args.random_region_frac, args.seed)
     if args.small_frac > 0:
@@ -213,6 +218,8 @@ def main():
             hard = bool(rng.random() < args.hard_frac)
             style = "real" if args.real_frac > 0 and style_pick.random() < args.real_frac else "classic"
             processed = style == "real" and args.processed_frac > 0 and processed_pick.random() < args.processed_frac
+            if style == "real" and args.condensed_frac > 0 and condensed_pick.random() < args.condensed_frac:
+                style = "real_condensed"
             kind, negative = "classic", False
             if args.photo_frac > 0 and scene_pick.random() < args.photo_frac:
                 kind = photo_kind
