@@ -14,8 +14,12 @@ cd "$(dirname "$0")/.."
 
 root=$(realpath -m "${1:-build-aarch64-root}")
 packages=(libopencv-dev libgtest-dev libc6 libstdc++6)
+# The C library's and the kernel's headers come from the cross compiler: the tree's own ones (pulled in by
+# OpenCV's -dev packages) can be a later stable update whose pthread.h no longer matches the compiler's bits/.
+skipped=(libc6-dev linux-libc-dev)
 stamp="$root/.unpacked"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ]; then
+stamp_text="${packages[*]} without ${skipped[*]}"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$stamp_text" ]; then
   echo "aarch64 root: $root (already unpacked)"
   exit 0
 fi
@@ -37,6 +41,10 @@ apt_opts=(
 apt-get "${apt_opts[@]}" -q update
 apt-get "${apt_opts[@]}" -q -y --no-install-recommends --download-only install "${packages[@]}"
 for deb in "$apt_dir"/cache/archives/*.deb; do
+  name=$(basename "$deb")
+  for skip in "${skipped[@]}"; do
+    [ "${name%%_*}" != "$skip" ] || continue 2
+  done
   dpkg-deb -x "$deb" "$root"
 done
 
@@ -53,5 +61,5 @@ for alt in blas lapack; do
     [ -e "$lib/$(basename "$so")" ] || ln -sn "$alt/$(basename "$so")" "$lib/$(basename "$so")"
   done
 done
-echo "${packages[*]}" > "$stamp"
+echo "$stamp_text" > "$stamp"
 echo "aarch64 root: $root ($(ls "$apt_dir"/cache/archives/*.deb | wc -l) packages)"
