@@ -107,9 +107,11 @@ $py "$here/train_rec.py" --bank "$work/bank_processed" --minutes 45 --stop-after
     --out "$work/rec.rknn" --export-every 9
 # then two passes on four banks where 7 or 8 vehicles in 10 carry a real-layout plate and a fifth or a quarter of
 # those ROIs are processed crops: 45 minutes on the first two, then 30 more on all four
-real_bank() {  # NAME SEED REAL_FRAC PROCESSED_FRAC [SMALL_FRAC]
-    $py "$here/platebank.py" --out "$work/$1" --count 3000 --seed "$2" --shard 100 --real-frac "$3" \
-        --processed-frac "$4" --hard-frac 0.05 --small-frac "${5:-0.3}"
+real_bank() {  # NAME SEED REAL_FRAC PROCESSED_FRAC [SMALL_FRAC [more platebank options]]
+    rb_name=$1 rb_seed=$2 rb_real=$3 rb_processed=$4 rb_small=${5:-0.3}
+    shift $(($# < 5 ? $# : 5))
+    $py "$here/platebank.py" --out "$work/$rb_name" --count 3000 --seed "$rb_seed" --shard 100 \
+        --real-frac "$rb_real" --processed-frac "$rb_processed" --hard-frac 0.05 --small-frac "$rb_small" "$@"
 }
 reals_to() {  # N: the real-layout banks bank_real2 .. bank_realN
     for i in $(seq 2 "$1"); do printf ' %s' "$work/bank_real$i"; done
@@ -148,13 +150,9 @@ $py "$here/train_rec.py" --bank $(reals_to 11) "$work/bank_cl" --minutes 40 --st
     --out "$work/rec.rknn" --export-every 10
 # a fifth pass with three banks where half of the real-layout plates are drawn condensed (glyphs narrower than
 # their cells, as other renderers' faces draw them), beside bank_real6, bank_real8 and bank_cl
-condensed_bank() {  # NAME SEED PROCESSED_FRAC SMALL_FRAC
-    $py "$here/platebank.py" --out "$work/$1" --count 3000 --seed "$2" --shard 100 --real-frac 0.8 \
-        --condensed-frac 0.5 --processed-frac "$3" --hard-frac 0.05 --small-frac "$4"
-}
-condensed_bank bank_c1 9601 0.2 0.3
-condensed_bank bank_c2 9602 0.2 0.3
-condensed_bank bank_c3 9603 0.15 0.6
+real_bank bank_c1 9601 0.8 0.2 0.3 --condensed-frac 0.5
+real_bank bank_c2 9602 0.8 0.2 0.3 --condensed-frac 0.5
+real_bank bank_c3 9603 0.8 0.15 0.6 --condensed-frac 0.5
 $py "$here/train_rec.py" --bank "$work/bank_c1" "$work/bank_c2" "$work/bank_c3" "$work/bank_real6" \
     "$work/bank_real8" "$work/bank_cl" --minutes 50 --lr 3e-4 --seed 59 --ema 0.999 --resume \
     --upper-boost 4.0 --corner-model "$work/plate_corner.rknn" --ckpt "$work/rec.pt" --out "$work/rec.rknn" \
